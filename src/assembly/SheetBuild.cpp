@@ -1,0 +1,184 @@
+#include "SheetBuild.h"
+
+#include "SheetRenamer.h"
+#include "platform/FileSystem.h"
+#include "platform/FtpConnection.h"
+#include "platform/UserInteraction.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MissingListed = 20;
+
+QString canonicalFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
+}
+
+// A GSID goes into a path: it must name a file inside its edition folder.
+bool namesAFile(const QString &gsid, SourceMode mode)
+{
+    if (gsid.isEmpty() || gsid == QStringLiteral(".") || gsid == QStringLiteral("..") ||
+        gsid.contains(QLatin1Char('/')) || gsid.contains(QChar(0)))
+        return false;
+    // Line breaks cannot travel inside an FTP command.
+    return mode != SourceMode::Ftp ||
+           std::none_of(gsid.cbegin(), gsid.cend(), [](QChar c) { return c.unicode() < 0x20; });
+}
+
+bool fileNameLess(const QString &a, const QString &b)
+{
+    const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+} // namespace
+
+SheetBuild::SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui)
+    : m_config(std::move(config)), m_fso(fso), m_ui(ui)
+{
+    if (!m_config.shareDir.isEmpty() && !m_config.shareDir.endsWith(QLatin1Char('/')))
+        m_config.shareDir += QLatin1Char('/');
+}
+
+QString SheetBuild::outputNameError(const QString &outputPath, const QString &workspaceDir)
+{
+    if (outputPath.isEmpty())
+        return QStringLiteral("Must specify an output file name.");
+    if (outputPath.right(4).compare(QStringLiteral(".pdf"), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("Output file name must end in .pdf.");
+    // The clean-up empties the workspace, so an output there would not outlive its run.
+    const QString folder = canonicalFolder(QFileInfo(outputPath).absolutePath());
+    const QString workspace = canonicalFolder(workspaceDir);
+    if (folder == workspace || folder.startsWith(workspace + QLatin1Char('/')))
+        return QStringLiteral("The output file must not be in the workspace folder ") +
+               workspaceDir + QLatin1Char('.');
+    return QString();
+}
+
+bool SheetBuild::selectEdition(Edition edition)
+{
+    m_edition = edition;
+    const bool metric = edition == Edition::Metric;
+    const QString prefix = metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_");
+    if (m_config.mode == SourceMode::Ftp) {
+        m_ftpDir = metric ? QStringLiteral("/Geod/PDF Metric Sheet/")
+                          : QStringLiteral("/Geod/PDF Single Sheet/");
+        m_sheetPrefix = prefix;
+        return m_config.ftp && m_config.ftp->setCurrentDirectory(m_ftpDir);
+    }
+    m_sheetPrefix = m_config.shareDir +
+                    (metric ? QStringLiteral("PDF Metric Sheet/") : QStringLiteral("PDF Single Sheet/")) +
+                    prefix;
+    return true;
+}
+
+bool SheetBuild::fetch(const QString &gsid, const QString &target)
+{
+    if (!namesAFile(gsid, m_config.mode))
+        return false;
+    const QString source = m_sheetPrefix + gsid + QStringLiteral(".pdf");
+    if (m_config.mode == SourceMode::Ftp)
+        return m_config.ftp && m_config.ftp->getFile(source, target).isEmpty();
+    return bool(m_fso.copyFile(source, target));
+}
+
+SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QString &outputPath,
+                                             const std::function<void(const QString &)> &progress)
+{
+    Report report;
+    const QString tempPdf = m_config.workspaceDir + QStringLiteral("Temp.pdf");
+    const QString sourcePrefix =
+        m_edition == Edition::Metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_");
+    int fetched = 0;
+    for (qsizetype i = 0; i < gsids.size(); ++i) {
+        progress(QString::number(i + 1));
+        const QString &gsid = gsids[i];
+        // A failed fetch must never hand the previous sheet to the renaming again.
+        m_fso.deleteFile(tempPdf, true);
+        if (!fetch(gsid, tempPdf)) {
+            report.missing << gsid;
+            continue;
+        }
+        const RenameOutcome renamed = renameCurrPdf(m_config.pdfToTextCmd, m_config.workspaceDir,
+                                                    m_fso, sourcePrefix + gsid + QStringLiteral(".pdf"));
+        if (renamed.kind == RenameOutcome::Unreadable)
+            report.missing << gsid;
+        else
+            ++fetched;
+    }
+    progress(QStringLiteral("Writing"));
+    if (fetched == 0) {
+        report.outcome = Report::NothingFetched;
+        return report;
+    }
+    if (!clearOutput(outputPath)) {
+        report.outcome = Report::Cancelled;
+        return report;
+    }
+    const ShellResult merged =
+        ShellAndWait(mergeCommand(workspaceSheets(), outputPath), 0, -1);
+    if (!merged.succeeded()) {
+        // A tool that failed half-way must not leave a broken output behind.
+        if (merged.result == ShellResult::Finished)
+            m_fso.deleteFile(outputPath, true);
+        report.outcome = Report::MergeFailed;
+    } else if (!m_fso.fileExists(outputPath)) {
+        report.outcome = Report::MergeFailed;
+    }
+    return report;
+}
+
+bool SheetBuild::clearOutput(const QString &outputPath)
+{
+    for (;;) {
+        if (!m_fso.fileExists(outputPath))
+            return true;
+        if (m_fso.deleteFile(outputPath, true))
+            return true;
+        if (!m_ui.askRetryCancel(
+                QStringLiteral("The output file is in use.  Close it\r\nand click Retry or Cancel to quit.")))
+            return false;
+    }
+}
+
+void SheetBuild::cleanUp()
+{
+    // An empty workspace is fine: nothing may have been fetched.
+    m_fso.deleteFile(m_config.workspaceDir + QLatin1Char('*'), true);
+}
+
+QStringList SheetBuild::workspaceSheets() const
+{
+    QStringList names = QDir(m_config.workspaceDir)
+                            .entryList({QStringLiteral("*.pdf")}, QDir::Files | QDir::Hidden);
+    std::sort(names.begin(), names.end(), fileNameLess);
+    QStringList paths;
+    for (const QString &name : names)
+        paths << QDir(m_config.workspaceDir).absoluteFilePath(name);
+    return paths;
+}
+
+ShellCommand SheetBuild::mergeCommand(const QStringList &sheets, const QString &outputPath) const
+{
+    // Absolute input paths: pdftk reads a relative name holding "=" as a handle.
+    QStringList arguments = sheets;
+    arguments << QStringLiteral("cat") << QStringLiteral("output")
+              << QFileInfo(outputPath).absoluteFilePath();
+    return {m_config.programDir + QStringLiteral("/pdftk"), arguments};
+}
+
+QString SheetBuild::missingMessage(const QStringList &gsids)
+{
+    QString text = QStringLiteral("No data sheet could be fetched for these GSIDs:\r\n") +
+                   gsids.mid(0, MissingListed).join(QStringLiteral(", "));
+    if (gsids.size() > MissingListed)
+        text += QStringLiteral(", and %1 more").arg(gsids.size() - MissingListed);
+    return text;
+}

@@ -1,0 +1,67 @@
+#include "SheetName.h"
+
+#include "stations/Tokens.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString Label = QStringLiteral("OXA Name:");
+constexpr qsizetype StationNameLength = 40;
+// Most file systems allow 255 bytes; leave room for a " (n)" suffix.
+constexpr qsizetype MaxNameBytes = 240;
+
+} // namespace
+
+std::optional<QString> sheetNameFromText(const QStringList &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const qsizetype at = lines[i].indexOf(Label, 0, Qt::CaseInsensitive);
+        if (at < 0)
+            continue;
+        QString station = trimBlanks(lines[i].mid(at + Label.size(), StationNameLength));
+        station.replace(QLatin1Char(' '), QLatin1Char('-'));
+        // The label on the last line leaves the qualifier empty.
+        QString qualifier = i + 1 < lines.size() ? trimBlanks(lines[i + 1].mid(7)) : QString();
+        const qsizetype comma = qualifier.indexOf(QLatin1Char(','));
+        if (comma >= 0)
+            qualifier.truncate(comma);
+        return station + QLatin1Char(' ') + qualifier + QStringLiteral(".pdf");
+    }
+    return std::nullopt;
+}
+
+QString safeFileName(const QString &name)
+{
+    QString out = name;
+    for (QChar &c : out) {
+        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('-');
+    }
+    if (out.startsWith(QLatin1Char('.')))
+        out.prepend(QLatin1Char('-'));
+    if (QFile::encodeName(out).size() > MaxNameBytes) {
+        QString stem = out.chopped(4); // ".pdf"
+        while (QFile::encodeName(stem).size() > MaxNameBytes - 4)
+            stem.chop(1);
+        out = stem + QStringLiteral(".pdf");
+    }
+    return out;
+}
+
+QString unusedFileName(const QString &folder, const QString &name)
+{
+    auto taken = [&](const QString &candidate) {
+        const QFileInfo info(folder + candidate);
+        return info.exists() || info.isSymLink();
+    };
+    if (!taken(name))
+        return name;
+    const QString stem = name.endsWith(QStringLiteral(".pdf")) ? name.chopped(4) : name;
+    for (int n = 2;; ++n) {
+        const QString candidate = stem + QStringLiteral(" (%1).pdf").arg(n);
+        if (!taken(candidate))
+            return candidate;
+    }
+}

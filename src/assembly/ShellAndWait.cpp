@@ -1,0 +1,63 @@
+#include "ShellAndWait.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+QString ShellCommand::text() const
+{
+    QStringList parts{program};
+    parts += arguments;
+    return parts.join(QLatin1Char(' '));
+}
+
+namespace {
+
+int startErrorNumber(const QString &program)
+{
+    const QString found = program.contains(QLatin1Char('/'))
+                              ? program
+                              : QStandardPaths::findExecutable(program);
+    const QFileInfo info(found);
+    if (found.isEmpty() || !info.exists())
+        return ShellResult::FileNotFound;
+    return ShellResult::PermissionDenied;
+}
+
+} // namespace
+
+ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
+{
+    Q_UNUSED(execMode);
+    ShellResult out;
+    auto *process = new QProcess;
+    process->setProgram(jobToDo.program);
+    process->setArguments(jobToDo.arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start();
+    // A program that cannot start reports exit code 255; error() is the truth.
+    if (!process->waitForStarted(-1)) {
+        out.result = ShellResult::StartErrorBase + startErrorNumber(jobToDo.program);
+        delete process;
+        return out;
+    }
+    out.pid = process->processId();
+    if (process->waitForFinished(timeOut < 0 ? -1 : timeOut)) {
+        out.result = ShellResult::Finished;
+        out.crashed = process->exitStatus() == QProcess::CrashExit;
+        out.exitCode = out.crashed ? -1 : process->exitCode();
+        delete process;
+        return out;
+    }
+    if (process->state() != QProcess::NotRunning) {
+        // Deleting the QProcess would kill the child; let it outlive the wait.
+        out.result = ShellResult::TimedOut;
+        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        return out;
+    }
+    out.result = ShellResult::WaitFailed;
+    delete process;
+    return out;
+}

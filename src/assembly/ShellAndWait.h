@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// An external command: the program and its arguments, kept apart so that no
+// argument can ever be re-split or change the command.
+struct ShellCommand {
+    QString program;
+    QStringList arguments;
+
+    // For display and logs only; never parsed back.
+    QString text() const;
+};
+
+struct ShellResult {
+    static constexpr int Finished = 0;
+    static constexpr int TimedOut = 258;
+    static constexpr int WaitFailed = -1;
+    static constexpr int StartErrorBase = -2147221504;
+    static constexpr int FileNotFound = 53;
+    static constexpr int PermissionDenied = 70;
+
+    int result = WaitFailed;
+    int exitCode = -1;    // the child's exit status, when it ended normally
+    bool crashed = false; // the child ended by a signal
+    qint64 pid = 0;       // the child's process id, when it started
+
+    // The command ran to its end and reported success.
+    bool succeeded() const { return result == Finished && !crashed && exitCode == 0; }
+};
+
+// Starts the command and blocks until it ends or timeOut milliseconds pass (-1: no
+// limit). execMode is the window style; command-line tools open none, so it is
+// accepted and ignored. A child still running at the time-out is left running.
+ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut);

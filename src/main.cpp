@@ -1,0 +1,29 @@
+#include "platform/DesktopInteraction.h"
+#include "platform/FileSystem.h"
+#include "startup/AppSettings.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brindlewick"));
+    QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION));
+
+    AppSettings settings;
+    settings.programDir = QCoreApplication::applicationDirPath();
+    const QString share = QStringLiteral(BRINDLEWICK_SHARE_DIR);
+    settings.shareDir = share.isEmpty() ? settings.programDir + QStringLiteral("/demo/geod/") : share;
+    settings.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
+    settings.workspaceDir = QStringLiteral("/tmp/DS~Temp/");
+    settings.commandLine = app.arguments().mid(1).join(QLatin1Char(' '));
+
+    FileSystem fso;
+    DesktopInteraction ui;
+    frmMain window(settings, fso, ui);
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    return app.exec();
+}

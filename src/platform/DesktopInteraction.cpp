@@ -1,0 +1,69 @@
+#include "DesktopInteraction.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTextBrowser>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+DesktopInteraction::~DesktopInteraction() { delete m_help; }
+
+void DesktopInteraction::showError(const QString &text)
+{
+    QMessageBox::critical(m_parent, QStringLiteral("Error"), text, QMessageBox::Ok);
+}
+
+bool DesktopInteraction::askRetryCancel(const QString &text)
+{
+    return QMessageBox::critical(m_parent, QStringLiteral("Error"), text,
+                                 QMessageBox::Retry | QMessageBox::Cancel,
+                                 QMessageBox::Retry) == QMessageBox::Retry;
+}
+
+std::optional<QString> DesktopInteraction::chooseOpenFile(const QString &title,
+                                                          const QString &fileName)
+{
+    const QString chosen = QFileDialog::getOpenFileName(m_parent, title, fileName);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen;
+}
+
+std::optional<QString> DesktopInteraction::chooseSaveFile(const QString &title,
+                                                          const QString &fileName,
+                                                          const QString &initialFolder)
+{
+    const QString start = fileName.isEmpty() ? initialFolder : fileName;
+    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, start, QString(),
+                                                        nullptr, QFileDialog::DontConfirmOverwrite);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen;
+}
+
+void DesktopInteraction::showHelp(const QString &helpFile)
+{
+    if (!m_help) {
+        m_help = new QTextBrowser;
+        m_help->setAttribute(Qt::WA_DeleteOnClose);
+        m_help->setOpenExternalLinks(true);
+        m_help->resize(640, 520);
+    }
+    const QUrl url = QUrl::fromLocalFile(helpFile);
+    if (m_help->source() != url) {
+        m_help->setSource(url, QTextDocument::HtmlResource);
+        m_help->setWindowTitle(m_help->documentTitle().isEmpty() ? QStringLiteral("Brindlewick Help")
+                                                                 : m_help->documentTitle());
+    }
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+void DesktopInteraction::end(int exitCode)
+{
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}

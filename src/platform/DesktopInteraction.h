@@ -1,0 +1,24 @@
+#pragma once
+
+#include "UserInteraction.h"
+
+#include <QPointer>
+
+class QTextBrowser;
+
+// The real dialogs, message boxes and help window.
+class DesktopInteraction : public UserInteraction {
+public:
+    ~DesktopInteraction() override;
+
+    void showError(const QString &text) override;
+    bool askRetryCancel(const QString &text) override;
+    std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
+                                          const QString &initialFolder) override;
+    void showHelp(const QString &helpFile) override;
+    void end(int exitCode) override;
+
+private:
+    QPointer<QTextBrowser> m_help;
+};

@@ -1,0 +1,39 @@
+#include "ScriptedInteraction.h"
+
+void ScriptedInteraction::showError(const QString &text)
+{
+    messages.append({QStringLiteral("Error"), text, false});
+}
+
+bool ScriptedInteraction::askRetryCancel(const QString &text)
+{
+    messages.append({QStringLiteral("Error"), text, true});
+    if (onRetryCancel)
+        onRetryCancel();
+    return !retryAnswers.isEmpty() && retryAnswers.takeFirst();
+}
+
+std::optional<QString> ScriptedInteraction::chooseOpenFile(const QString &title,
+                                                           const QString &fileName)
+{
+    dialogTitles << title;
+    dialogStarts << fileName;
+    return std::exchange(nextFile, std::nullopt);
+}
+
+std::optional<QString> ScriptedInteraction::chooseSaveFile(const QString &title,
+                                                           const QString &fileName,
+                                                           const QString &initialFolder)
+{
+    dialogTitles << title;
+    dialogStarts << (fileName.isEmpty() ? initialFolder : fileName);
+    return std::exchange(nextFile, std::nullopt);
+}
+
+void ScriptedInteraction::showHelp(const QString &helpFile) { helpShown << helpFile; }
+
+void ScriptedInteraction::end(int code)
+{
+    ended = true;
+    exitCode = code;
+}

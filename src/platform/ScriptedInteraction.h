@@ -1,0 +1,39 @@
+#pragma once
+
+#include "UserInteraction.h"
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+// Stand-in for the user in tests: records every message and answers from a script.
+class ScriptedInteraction : public UserInteraction {
+public:
+    struct Message {
+        QString title;
+        QString text;
+        bool retryCancel = false;
+    };
+
+    void showError(const QString &text) override;
+    bool askRetryCancel(const QString &text) override;
+    std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
+                                          const QString &initialFolder) override;
+    void showHelp(const QString &helpFile) override;
+    void end(int exitCode) override;
+
+    // Answers for Retry/Cancel questions, used in order; Cancel when none is left.
+    QList<bool> retryAnswers;
+    // Called when a Retry/Cancel question is asked, before it is answered.
+    std::function<void()> onRetryCancel;
+    // The next file dialog's choice; no value means the user cancels.
+    std::optional<QString> nextFile;
+
+    QList<Message> messages;
+    QStringList dialogTitles;
+    QStringList dialogStarts; // the file name (or folder) each dialog opened with
+    QStringList helpShown;
+    bool ended = false;
+    int exitCode = -1;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+// Everything the program asks of the user or the desktop: message boxes, file
+// dialogs, the help viewer and the immediate end of the program. Tests use a
+// scripted stand-in that records messages and answers for the user.
+class UserInteraction {
+public:
+    virtual ~UserInteraction() = default;
+
+    // Modal, titled "Error", critical icon, one OK button.
+    virtual void showError(const QString &text) = 0;
+    // Modal, titled "Error", critical icon, Retry and Cancel; true for Retry.
+    virtual bool askRetryCancel(const QString &text) = 0;
+    // Open and Save dialogs; no value when the user cancelled.
+    virtual std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) = 0;
+    virtual std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
+                                                  const QString &initialFolder) = 0;
+    // Shows the given help document, or switches the viewer to it.
+    virtual void showHelp(const QString &helpFile) = 0;
+    // Ends the program at once, with no clean-up. The caller returns straight after.
+    virtual void end(int exitCode) = 0;
+
+    void setParentWindow(QWidget *window) { m_parent = window; }
+
+protected:
+    QWidget *m_parent = nullptr;
+};

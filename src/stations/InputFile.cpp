@@ -1,0 +1,60 @@
+#include "InputFile.h"
+
+#include "platform/FileSystem.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace {
+
+// A token longer than this cannot be a station number; dropping it keeps a binary
+// file without separators from growing one token without bound.
+constexpr qsizetype MaxTokenLength = 4096;
+
+} // namespace
+
+QString readTokensFromFile(FileSystem &fso, const QString &path,
+                           const std::function<bool(QStringView token)> &accept)
+{
+    QString error;
+    const auto file = fso.openForReading(path, &error);
+    if (!file)
+        return error;
+
+    QByteArray chunk = file->read(64 * 1024);
+    auto encoding = QStringConverter::encodingForData(chunk);
+    // The decoder drops the byte-order mark, so it never sticks to the first GSID.
+    QStringDecoder decoder(encoding.value_or(QStringConverter::System));
+    // Streaming equivalent of cutting each line at commas and blanks: line ends are
+    // separators too, and a token never spans one.
+    QString token;
+    bool overlong = false;
+    bool go = true;
+    auto flush = [&] {
+        if (!token.isEmpty() && !overlong)
+            go = accept(token);
+        token.clear();
+        overlong = false;
+    };
+    while (go && !chunk.isEmpty()) {
+        const QString text = decoder.decode(chunk);
+        for (QChar c : text) {
+            if (c == QLatin1Char(',') || c == QLatin1Char(' ') || c == QLatin1Char('\n') ||
+                c == QLatin1Char('\r')) {
+                flush();
+                if (!go)
+                    break;
+            } else if (token.size() < MaxTokenLength) {
+                token += c;
+            } else {
+                overlong = true;
+            }
+        }
+        chunk = file->read(64 * 1024);
+    }
+    if (file->error() != QFileDevice::NoError)
+        return file->errorString();
+    if (go)
+        flush();
+    return QString();
+}

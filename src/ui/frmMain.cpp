@@ -1,0 +1,485 @@
+#include "frmMain.h"
+
+#include "ControlTable.h"
+#include "StationListModel.h"
+#include "AppIcon.h"
+#include "assembly/SheetBuild.h"
+#include "platform/FileSystem.h"
+#include "platform/FtpConnection.h"
+#include "platform/UserInteraction.h"
+#include "startup/CommandLine.h"
+#include "stations/InputFile.h"
+#include "stations/LeadingValue.h"
+#include "stations/Tokens.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QUrl>
+
+namespace {
+
+const QString PasteCaption = QStringLiteral("Paste Clipboard");
+const QString AddCaption = QStringLiteral("Add Text to List");
+
+QStringList droppedFiles(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    return paths;
+}
+
+int px(int twips) { return qRound(double(twips) / TwipsPerPixel); }
+
+} // namespace
+
+frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_settings(std::move(settings)), m_fso(fso), m_ui(ui)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF"));
+    setWindowIcon(appIcon());
+    setFixedSize(px(6120), px(2640));
+    m_ui.setParentWindow(this);
+    createControls();
+    fitFont();
+    wireEvents();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createControls()
+{
+    m_model = new StationListModel(m_list, this);
+    for (const ControlSpec &spec : frmMainControls) {
+        QWidget *w = nullptr;
+        const QString text = QString::fromUtf8(spec.text);
+        switch (spec.kind) {
+        case ControlKind::Label: {
+            auto *label = new QLabel(text, this);
+            label->setAccessibleName(text);
+            w = label;
+            break;
+        }
+        case ControlKind::List: {
+            auto *list = new QComboBox(this);
+            list->setEditable(false);
+            list->setModel(m_model);
+            list->setAcceptDrops(true);
+            list->setAccessibleName(QStringLiteral("GSID List"));
+            w = list;
+            break;
+        }
+        case ControlKind::Button: {
+            auto *button = new QPushButton(text, this);
+            button->setAutoDefault(false);
+            button->setAccessibleName(text);
+            w = button;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto *edit = new QLineEdit(this);
+            edit->setAcceptDrops(true);
+            w = edit;
+            break;
+        }
+        case ControlKind::Radio: {
+            auto *radio = new QRadioButton(text, this);
+            radio->setAccessibleName(text);
+            w = radio;
+            break;
+        }
+        }
+        w->setObjectName(QString::fromUtf8(spec.name));
+        w->setGeometry(px(spec.left), px(spec.top), px(spec.width), px(spec.height));
+        if (spec.tooltip)
+            w->setToolTip(QString::fromUtf8(spec.tooltip));
+        w->setVisible(!spec.hidden);
+    }
+
+    auto child = [this](const char *name) {
+        return findChild<QWidget *>(QString::fromUtf8(name), Qt::FindDirectChildrenOnly);
+    };
+    lblCount = static_cast<QLabel *>(child("lblCount"));
+    lblCopyCount = static_cast<QLabel *>(child("lblCopyCount"));
+    cmbGsidList = static_cast<QComboBox *>(child("cmbGsidList"));
+    btnGetInFile = static_cast<QPushButton *>(child("btnGetInFile"));
+    btnRemove = static_cast<QPushButton *>(child("btnRemove"));
+    btnPaste = static_cast<QPushButton *>(child("btnPaste"));
+    btnGetOutFile = static_cast<QPushButton *>(child("btnGetOutFile"));
+    btnAbout = static_cast<QPushButton *>(child("btnAbout"));
+    btnHelp = static_cast<QPushButton *>(child("btnHelp"));
+    btnClear = static_cast<QPushButton *>(child("btnClear"));
+    btnContinue = static_cast<QPushButton *>(child("btnContinue"));
+    btnExit = static_cast<QPushButton *>(child("btnExit"));
+    txtAdd = static_cast<QLineEdit *>(child("txtAdd"));
+    txtOutFile = static_cast<QLineEdit *>(child("txtOutFile"));
+    txtInFile = static_cast<QLineEdit *>(child("txtInFile"));
+    btnEnglish = static_cast<QRadioButton *>(child("btnEnglish"));
+    btnMetric = static_cast<QRadioButton *>(child("btnMetric"));
+
+    lblCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblCopyCount->setAlignment(Qt::AlignCenter);
+    btnEnglish->setChecked(true);
+    txtAdd->setAccessibleName(QStringLiteral("GSIDs to add"));
+    txtOutFile->setAccessibleName(QStringLiteral("Output File"));
+    txtInFile->setAccessibleName(QStringLiteral("Input File"));
+    txtInFile->setFocusPolicy(Qt::NoFocus);
+
+    // Keyboard order by tab position; labels and the hidden box take no focus.
+    QList<std::pair<int, QWidget *>> order;
+    for (const ControlSpec &spec : frmMainControls) {
+        QWidget *w = child(spec.name);
+        if (spec.kind != ControlKind::Label && !spec.hidden)
+            order.append({spec.tab, w});
+    }
+    std::sort(order.begin(), order.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1].second, order[i].second);
+    btnExit->setFocus();
+}
+
+void frmMain::fitFont()
+{
+    // The largest font, up to the desktop's own, in which every caption the window
+    // can show fits its control.
+    struct Caption {
+        QWidget *control;
+        QString text;
+        int padding;
+    };
+    QList<Caption> captions;
+    for (const ControlSpec &spec : frmMainControls) {
+        QWidget *w = findChild<QWidget *>(QString::fromUtf8(spec.name));
+        const int padding = spec.kind == ControlKind::Button  ? 10
+                            : spec.kind == ControlKind::Radio ? 22
+                                                              : 2;
+        if (*spec.text)
+            captions.append({w, QString::fromUtf8(spec.text), padding});
+    }
+    captions.append({btnPaste, AddCaption, 10});
+    captions.append({lblCount, StationList::countText(StationList::MaxEntries), 2});
+    captions.append({cmbGsidList, QStringLiteral("1234567890"), 26});
+    captions.append({lblCopyCount, QStringLiteral("Writing"), 2});
+
+    QFont candidate = QApplication::font();
+    for (qreal size = candidate.pointSizeF(); size >= 6; size -= 0.5) {
+        candidate.setPointSizeF(size);
+        const QFontMetrics metrics(candidate);
+        const bool fits = std::all_of(captions.cbegin(), captions.cend(), [&](const Caption &c) {
+            return metrics.horizontalAdvance(c.text) + c.padding <= c.control->width() &&
+                   metrics.height() <= c.control->height();
+        });
+        if (fits)
+            break;
+    }
+    setFont(candidate);
+}
+
+void frmMain::wireEvents()
+{
+    connect(btnExit, &QPushButton::clicked, this, &frmMain::btnExit_Click);
+    connect(btnClear, &QPushButton::clicked, this, &frmMain::btnClear_Click);
+    connect(btnRemove, &QPushButton::clicked, this, &frmMain::btnRemove_Click);
+    connect(txtAdd, &QLineEdit::textChanged, this, &frmMain::txtAdd_Change);
+    connect(btnPaste, &QPushButton::clicked, this, &frmMain::btnPaste_Click);
+    connect(btnGetInFile, &QPushButton::clicked, this, &frmMain::btnGetInFile_Click);
+    connect(btnGetOutFile, &QPushButton::clicked, this, &frmMain::btnGetOutFile_Click);
+    connect(btnContinue, &QPushButton::clicked, this, &frmMain::btnContinue_Click);
+    connect(btnHelp, &QPushButton::clicked, this, &frmMain::btnHelp_Click);
+    for (QWidget *target : {static_cast<QWidget *>(cmbGsidList), static_cast<QWidget *>(txtOutFile),
+                            static_cast<QWidget *>(txtAdd), static_cast<QWidget *>(txtInFile)})
+        target->installEventFilter(this);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        if (const QScreen *s = screen())
+            move(s->availableGeometry().center() - rect().center());
+        btnExit->setFocus();
+    }
+    QWidget::showEvent(event);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    const auto type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QWidget::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const bool files = !droppedFiles(drop->mimeData()).isEmpty();
+    if (type != QEvent::Drop) {
+        if (files)
+            drop->acceptProposedAction();
+        else
+            drop->ignore();
+        return true;
+    }
+    // Only the list and the output box act on a drop; the others swallow it.
+    if (files) {
+        drop->acceptProposedAction();
+        if (watched == cmbGsidList)
+            cmbGsidList_OLEDragDrop(drop->mimeData());
+        else if (watched == txtOutFile)
+            txtOutFile_OLEDragDrop(drop->mimeData());
+    } else {
+        drop->ignore();
+    }
+    return true;
+}
+
+bool frmMain::Form_Load()
+{
+    m_helpFile = m_settings.programDir + QStringLiteral("/Brindlewick.hlp");
+
+    SourceChoice source = discoverSource(m_settings, m_fso);
+    if (source.mode == SourceMode::Undecided) {
+        m_ui.showError(sourceFailureMessage());
+        m_ui.end(1);
+        return false;
+    }
+    m_sourceMode = source.mode;
+    m_ftp = std::move(source.ftp);
+
+    const QString &workspace = m_settings.workspaceDir;
+    if (!workspaceIsSafe(workspace) || !prepareWorkspace(m_fso, workspace)) {
+        m_ui.showError(workspaceFailureMessage(workspace));
+        m_ui.end(1);
+        return false;
+    }
+
+    commandLineStep();
+    m_pdfToTextCmd = pdfToTextCommand(m_settings.programDir, workspace);
+    return true;
+}
+
+void frmMain::commandLineStep()
+{
+    m_tmpStr = commandLinePath(m_settings.commandLine);
+    if (m_tmpStr.isEmpty()) {
+        btnClear->click();
+        return;
+    }
+    // A relative path means the folder the program was started in.
+    txtInFile->setText(QDir::current().absoluteFilePath(m_tmpStr));
+    readInFile();
+}
+
+void frmMain::btnExit_Click()
+{
+    m_tmpStr = m_settings.workspaceDir;
+    removeWorkspace(m_fso, m_tmpStr);
+    m_ui.end(0);
+}
+
+void frmMain::updateCount()
+{
+    m_model->beginChange();
+    const QString text = m_list.updateCount();
+    m_model->endChange();
+    cmbGsidList->setCurrentIndex(m_list.selected());
+    lblCount->setText(text);
+}
+
+void frmMain::addEntries(const QStringList &entries)
+{
+    m_model->beginChange();
+    m_list.addAll(entries);
+    m_model->endChange();
+}
+
+void frmMain::btnClear_Click()
+{
+    m_model->beginChange();
+    m_list.clear();
+    m_model->endChange();
+    txtInFile->setText(QString());
+    txtOutFile->setText(QString());
+    updateCount();
+}
+
+void frmMain::btnRemove_Click()
+{
+    const int selected = cmbGsidList->currentIndex();
+    if (selected < 0)
+        return;
+    m_model->beginChange();
+    m_list.removeAt(selected);
+    m_model->endChange();
+    updateCount();
+}
+
+void frmMain::txtAdd_Change()
+{
+    btnPaste->setText(trimBlanks(txtAdd->text()).isEmpty() ? PasteCaption : AddCaption);
+}
+
+void frmMain::btnPaste_Click()
+{
+    QString source = trimBlanks(txtAdd->text());
+    if (source.isEmpty())
+        source = QGuiApplication::clipboard()->text();
+    EntryBatch batch(m_list);
+    const QStringList pieces = pasteEntries(source);
+    for (const QString &entry : pieces) {
+        if (!batch.offer(entry))
+            break;
+    }
+    addEntries(batch.entries());
+    txtAdd->setText(QString());
+    updateCount();
+    if (batch.full())
+        m_ui.showError(EntryBatch::fullMessage());
+}
+
+void frmMain::readInFile()
+{
+    const QString path = txtInFile->text();
+    EntryBatch batch(m_list);
+    const QString error = readTokensFromFile(m_fso, path, [&](QStringView token) {
+        return !isStationNumber(token) || batch.offer(token.toString());
+    });
+    if (!error.isEmpty()) {
+        m_ui.showError(QStringLiteral("Unable to read the file ") + path + QLatin1Char('.'));
+        return;
+    }
+    addEntries(batch.entries());
+    if (txtOutFile->text().isEmpty()) {
+        const QString folder = FileSystem::parentFolderName(path);
+        txtOutFile->setText((folder == QStringLiteral("/") ? QString() : folder) +
+                            QLatin1Char('/') + FileSystem::baseName(path) + QStringLiteral(".pdf"));
+    }
+    updateCount();
+    if (batch.full())
+        m_ui.showError(EntryBatch::fullMessage());
+}
+
+void frmMain::btnGetInFile_Click()
+{
+    const std::optional<QString> chosen =
+        m_ui.chooseOpenFile(QStringLiteral("Select the GSID Input File"), txtInFile->text());
+    if (!chosen || *chosen == txtInFile->text())
+        return;
+    txtInFile->setText(*chosen);
+    readInFile();
+}
+
+void frmMain::cmbGsidList_OLEDragDrop(const QMimeData *data)
+{
+    const QStringList files = droppedFiles(data);
+    if (files.isEmpty())
+        return;
+    txtInFile->setText(files.first());
+    readInFile();
+}
+
+void frmMain::txtOutFile_OLEDragDrop(const QMimeData *data)
+{
+    const QStringList files = droppedFiles(data);
+    if (!files.isEmpty())
+        txtOutFile->setText(files.first());
+}
+
+void frmMain::btnGetOutFile_Click()
+{
+    const QString out = txtOutFile->text();
+    const QString in = txtInFile->text();
+    const bool fromInput = out.isEmpty() && !in.isEmpty();
+    const std::optional<QString> chosen =
+        m_ui.chooseSaveFile(QStringLiteral("Select The Output PDF File"), fromInput ? QString() : out,
+                            fromInput ? FileSystem::parentFolderName(in) : QString());
+    if (chosen)
+        txtOutFile->setText(*chosen);
+}
+
+void frmMain::btnHelp_Click() { m_ui.showHelp(m_helpFile); }
+
+void frmMain::setBusy(bool busy)
+{
+    // No second action may start at the points where events are serviced.
+    const auto controls = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget *w : controls) {
+        if (w != lblCopyCount)
+            w->setEnabled(!busy);
+    }
+    if (busy) {
+        setCursor(Qt::WaitCursor);
+        lblCopyCount->setText(QString());
+        lblCopyCount->setVisible(true);
+    } else {
+        lblCopyCount->setVisible(false);
+        unsetCursor();
+    }
+}
+
+void frmMain::showProgress(const QString &text)
+{
+    lblCopyCount->setText(text);
+    lblCopyCount->repaint();
+    QCoreApplication::processEvents();
+}
+
+void frmMain::btnContinue_Click()
+{
+    if (m_list.isEmpty())
+        return;
+    const QString output = trimBlanks(txtOutFile->text());
+    txtOutFile->setText(output);
+    const QString refusal = SheetBuild::outputNameError(output, m_settings.workspaceDir);
+    if (!refusal.isEmpty()) {
+        m_ui.showError(refusal);
+        return;
+    }
+
+    BuildConfig config;
+    config.mode = m_sourceMode;
+    config.shareDir = m_settings.shareDir;
+    config.ftp = m_ftp.get();
+    config.workspaceDir = m_settings.workspaceDir;
+    config.programDir = m_settings.programDir;
+    config.pdfToTextCmd = m_pdfToTextCmd;
+    SheetBuild build(config, m_fso, m_ui);
+    if (!build.selectEdition(btnMetric->isChecked() ? Edition::Metric : Edition::English)) {
+        m_ui.showError(sourceFailureMessage());
+        m_ui.end(1);
+        return;
+    }
+
+    setBusy(true);
+    const SheetBuild::Report report = build.fetchAndMerge(
+        m_list.entries(), output, [this](const QString &text) { showProgress(text); });
+    setBusy(false);
+    if (report.outcome == SheetBuild::Report::Written)
+        btnClear->click();
+    build.cleanUp();
+
+    if (report.outcome == SheetBuild::Report::NothingFetched) {
+        m_ui.showError(
+            QStringLiteral("No data sheet could be fetched; no output file was written."));
+        return;
+    }
+    if (report.outcome == SheetBuild::Report::MergeFailed)
+        m_ui.showError(QStringLiteral("The output file could not be written."));
+    if (!report.missing.isEmpty())
+        m_ui.showError(SheetBuild::missingMessage(report.missing));
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "assembly/ShellAndWait.h"
+#include "startup/AppSettings.h"
+#include "startup/Startup.h"
+#include "stations/StationList.h"
+
+#include <QWidget>
+#include <memory>
+
+class FileSystem;
+class FtpConnection;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPushButton;
+class QRadioButton;
+class StationListModel;
+class UserInteraction;
+
+// The program's only working window. Its controls hold the user's state (the list,
+// the paths, the edition); the handlers read them, call the core and write back.
+class frmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The load step. False when the program ended during it; the window must then
+    // not be shown.
+    bool Form_Load();
+
+    SourceMode sourceMode() const { return m_sourceMode; }
+    FtpConnection *ftp() const { return m_ftp.get(); }
+    const ShellCommand &pdfToTextCmd() const { return m_pdfToTextCmd; }
+    QString helpFile() const { return m_helpFile; }
+    const StationList &stationList() const { return m_list; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createControls();
+    void fitFont();
+    void wireEvents();
+
+    void btnExit_Click();
+    void btnClear_Click();
+    void btnRemove_Click();
+    void txtAdd_Change();
+    void btnPaste_Click();
+    void btnGetInFile_Click();
+    void cmbGsidList_OLEDragDrop(const QMimeData *data);
+    void txtOutFile_OLEDragDrop(const QMimeData *data);
+    void btnGetOutFile_Click();
+    void btnContinue_Click();
+    void btnHelp_Click();
+
+    void readInFile();
+    void updateCount();
+    void addEntries(const QStringList &entries);
+    void commandLineStep();
+    void setBusy(bool busy);
+    void showProgress(const QString &text);
+
+    AppSettings m_settings;
+    FileSystem &m_fso;
+    UserInteraction &m_ui;
+    StationList m_list;
+    StationListModel *m_model = nullptr;
+
+    QString m_helpFile;
+    SourceMode m_sourceMode = SourceMode::Undecided;
+    std::unique_ptr<FtpConnection> m_ftp;
+    ShellCommand m_pdfToTextCmd;
+    QString m_tmpStr;
+
+    QLabel *lblCount = nullptr;
+    QLabel *lblCopyCount = nullptr;
+    QComboBox *cmbGsidList = nullptr;
+    QPushButton *btnGetInFile = nullptr;
+    QPushButton *btnRemove = nullptr;
+    QPushButton *btnPaste = nullptr;
+    QPushButton *btnGetOutFile = nullptr;
+    QPushButton *btnAbout = nullptr;
+    QPushButton *btnHelp = nullptr;
+    QPushButton *btnClear = nullptr;
+    QPushButton *btnContinue = nullptr;
+    QPushButton *btnExit = nullptr;
+    QLineEdit *txtAdd = nullptr;
+    QLineEdit *txtOutFile = nullptr;
+    QLineEdit *txtInFile = nullptr;
+    QRadioButton *btnEnglish = nullptr;
+    QRadioButton *btnMetric = nullptr;
+};
