@@ -14,7 +14,8 @@ int main(int argc, char *argv[])
     AppSettings settings;
     settings.programDir = QCoreApplication::applicationDirPath();
     const QString share = QStringLiteral(BRINDLEWICK_SHARE_DIR);
-    settings.shareDir = share.isEmpty() ? settings.programDir + QStringLiteral("/demo/geod/") : share;
+    settings.shareDir =
+        share.isEmpty() ? settings.programDir + QStringLiteral("/demo/geod/") : share;
     settings.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
     settings.workspaceDir = QStringLiteral("/tmp/DS~Temp/");
     settings.commandLine = app.arguments().mid(1).join(QLatin1Char(' '));

@@ -73,9 +73,10 @@ bool SheetBuild::selectEdition(Edition edition)
         m_sheetPrefix = prefix;
         return m_config.ftp && m_config.ftp->setCurrentDirectory(m_ftpDir);
     }
-    m_sheetPrefix = m_config.shareDir +
-                    (metric ? QStringLiteral("PDF Metric Sheet/") : QStringLiteral("PDF Single Sheet/")) +
-                    prefix;
+    m_sheetPrefix =
+        m_config.shareDir +
+        (metric ? QStringLiteral("PDF Metric Sheet/") : QStringLiteral("PDF Single Sheet/")) +
+        prefix;
     return true;
 }
 
@@ -106,8 +107,9 @@ SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QSt
             report.missing << gsid;
             continue;
         }
-        const RenameOutcome renamed = renameCurrPdf(m_config.pdfToTextCmd, m_config.workspaceDir,
-                                                    m_fso, sourcePrefix + gsid + QStringLiteral(".pdf"));
+        const RenameOutcome renamed =
+            renameCurrPdf(m_config.pdfToTextCmd, m_config.workspaceDir, m_fso,
+                          sourcePrefix + gsid + QStringLiteral(".pdf"));
         if (renamed.kind == RenameOutcome::Unreadable)
             report.missing << gsid;
         else
@@ -122,8 +124,7 @@ SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QSt
         report.outcome = Report::Cancelled;
         return report;
     }
-    const ShellResult merged =
-        ShellAndWait(mergeCommand(workspaceSheets(), outputPath), 0, -1);
+    const ShellResult merged = ShellAndWait(mergeCommand(workspaceSheets(), outputPath), 0, -1);
     if (!merged.succeeded()) {
         // A tool that failed half-way must not leave a broken output behind.
         if (merged.result == ShellResult::Finished)
@@ -142,8 +143,8 @@ bool SheetBuild::clearOutput(const QString &outputPath)
             return true;
         if (m_fso.deleteFile(outputPath, true))
             return true;
-        if (!m_ui.askRetryCancel(
-                QStringLiteral("The output file is in use.  Close it\r\nand click Retry or Cancel to quit.")))
+        if (!m_ui.askRetryCancel(QStringLiteral(
+                "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.")))
             return false;
     }
 }

@@ -14,10 +14,10 @@ enum class Edition { English, Metric };
 
 struct BuildConfig {
     SourceMode mode = SourceMode::Share;
-    QString shareDir;            // share mode: holds the edition folders
+    QString shareDir;             // share mode: holds the edition folders
     FtpConnection *ftp = nullptr; // FTP mode: the run's connection
-    QString workspaceDir;        // ends with "/"
-    QString programDir;          // holds pdftk
+    QString workspaceDir;         // ends with "/"
+    QString programDir;           // holds pdftk
     ShellCommand pdfToTextCmd;
 };
 

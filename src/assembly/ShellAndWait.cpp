@@ -15,9 +15,8 @@ namespace {
 
 int startErrorNumber(const QString &program)
 {
-    const QString found = program.contains(QLatin1Char('/'))
-                              ? program
-                              : QStandardPaths::findExecutable(program);
+    const QString found =
+        program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
     const QFileInfo info(found);
     if (found.isEmpty() || !info.exists())
         return ShellResult::FileNotFound;

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-DesktopInteraction::~DesktopInteraction() { delete m_help; }
+DesktopInteraction::~DesktopInteraction()
+{
+    delete m_help;
+}
 
 void DesktopInteraction::showError(const QString &text)
 {
@@ -36,8 +39,8 @@ std::optional<QString> DesktopInteraction::chooseSaveFile(const QString &title,
                                                           const QString &initialFolder)
 {
     const QString start = fileName.isEmpty() ? initialFolder : fileName;
-    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, start, QString(),
-                                                        nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, start, QString(), nullptr,
+                                                        QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return std::nullopt;
     return chosen;
@@ -54,8 +57,9 @@ void DesktopInteraction::showHelp(const QString &helpFile)
     const QUrl url = QUrl::fromLocalFile(helpFile);
     if (m_help->source() != url) {
         m_help->setSource(url, QTextDocument::HtmlResource);
-        m_help->setWindowTitle(m_help->documentTitle().isEmpty() ? QStringLiteral("Brindlewick Help")
-                                                                 : m_help->documentTitle());
+        m_help->setWindowTitle(m_help->documentTitle().isEmpty()
+                                   ? QStringLiteral("Brindlewick Help")
+                                   : m_help->documentTitle());
     }
     m_help->show();
     m_help->raise();

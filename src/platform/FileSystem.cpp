@@ -13,7 +13,10 @@
 
 namespace {
 
-QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // lstat without following a final symbolic link; trailing slashes would follow it.
 bool lstatPath(const QString &path, struct stat *st)
@@ -24,7 +27,10 @@ bool lstatPath(const QString &path, struct stat *st)
     return ::lstat(QFile::encodeName(p).constData(), st) == 0;
 }
 
-bool isReadOnly(const struct stat &st) { return (st.st_mode & S_IWUSR) == 0; }
+bool isReadOnly(const struct stat &st)
+{
+    return (st.st_mode & S_IWUSR) == 0;
+}
 
 } // namespace
 

@@ -85,7 +85,10 @@ int FtpConnection::perform(const QString &url, bool noBody, void *sink)
 
 // A connection the server closed while we were idle fails at once; one fresh
 // attempt tells a dropped connection from a server that is really gone.
-static bool worthRetrying(int code) { return code != CURLE_OK && !isDefinitive(code); }
+static bool worthRetrying(int code)
+{
+    return code != CURLE_OK && !isDefinitive(code);
+}
 
 bool FtpConnection::connect()
 {

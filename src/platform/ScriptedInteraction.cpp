@@ -30,7 +30,10 @@ std::optional<QString> ScriptedInteraction::chooseSaveFile(const QString &title,
     return std::exchange(nextFile, std::nullopt);
 }
 
-void ScriptedInteraction::showHelp(const QString &helpFile) { helpShown << helpFile; }
+void ScriptedInteraction::showHelp(const QString &helpFile)
+{
+    helpShown << helpFile;
+}
 
 void ScriptedInteraction::end(int code)
 {

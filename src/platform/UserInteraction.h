@@ -17,7 +17,8 @@ public:
     // Modal, titled "Error", critical icon, Retry and Cancel; true for Retry.
     virtual bool askRetryCancel(const QString &text) = 0;
     // Open and Save dialogs; no value when the user cancelled.
-    virtual std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) = 0;
+    virtual std::optional<QString> chooseOpenFile(const QString &title,
+                                                  const QString &fileName) = 0;
     virtual std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
                                                   const QString &initialFolder) = 0;
     // Shows the given help document, or switches the viewer to it.

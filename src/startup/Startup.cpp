@@ -63,6 +63,5 @@ QString sourceFailureMessage()
 
 QString workspaceFailureMessage(const QString &workspaceDir)
 {
-    return QStringLiteral("Unable to use the workspace folder ") + workspaceDir +
-           QLatin1Char('.');
+    return QStringLiteral("Unable to use the workspace folder ") + workspaceDir + QLatin1Char('.');
 }

@@ -9,4 +9,7 @@
 double leadingValue(QStringView text);
 
 // A token names a station when its leading value is greater than zero.
-inline bool isStationNumber(QStringView token) { return leadingValue(token) > 0; }
+inline bool isStationNumber(QStringView token)
+{
+    return leadingValue(token) > 0;
+}

@@ -1,8 +1,8 @@
 #include "frmMain.h"
 
+#include "AppIcon.h"
 #include "ControlTable.h"
 #include "StationListModel.h"
-#include "AppIcon.h"
 #include "assembly/SheetBuild.h"
 #include "platform/FileSystem.h"
 #include "platform/FtpConnection.h"
@@ -44,7 +44,10 @@ QStringList droppedFiles(const QMimeData *data)
     return paths;
 }
 
-int px(int twips) { return qRound(double(twips) / TwipsPerPixel); }
+int px(int twips)
+{
+    return qRound(double(twips) / TwipsPerPixel);
+}
 
 } // namespace
 
@@ -282,7 +285,9 @@ void frmMain::commandLineStep()
     }
     // A relative path means the folder the program was started in.
     txtInFile->setText(QDir::current().absoluteFilePath(m_tmpStr));
-    readInFile();
+    // The window must not open on its design-time count text when the file failed.
+    if (!readInFile())
+        updateCount();
 }
 
 void frmMain::btnExit_Click()
@@ -352,7 +357,7 @@ void frmMain::btnPaste_Click()
         m_ui.showError(EntryBatch::fullMessage());
 }
 
-void frmMain::readInFile()
+bool frmMain::readInFile()
 {
     const QString path = txtInFile->text();
     EntryBatch batch(m_list);
@@ -361,7 +366,7 @@ void frmMain::readInFile()
     });
     if (!error.isEmpty()) {
         m_ui.showError(QStringLiteral("Unable to read the file ") + path + QLatin1Char('.'));
-        return;
+        return false;
     }
     addEntries(batch.entries());
     if (txtOutFile->text().isEmpty()) {
@@ -372,6 +377,7 @@ void frmMain::readInFile()
     updateCount();
     if (batch.full())
         m_ui.showError(EntryBatch::fullMessage());
+    return true;
 }
 
 void frmMain::btnGetInFile_Click()
@@ -405,14 +411,17 @@ void frmMain::btnGetOutFile_Click()
     const QString out = txtOutFile->text();
     const QString in = txtInFile->text();
     const bool fromInput = out.isEmpty() && !in.isEmpty();
-    const std::optional<QString> chosen =
-        m_ui.chooseSaveFile(QStringLiteral("Select The Output PDF File"), fromInput ? QString() : out,
-                            fromInput ? FileSystem::parentFolderName(in) : QString());
+    const std::optional<QString> chosen = m_ui.chooseSaveFile(
+        QStringLiteral("Select The Output PDF File"), fromInput ? QString() : out,
+        fromInput ? FileSystem::parentFolderName(in) : QString());
     if (chosen)
         txtOutFile->setText(*chosen);
 }
 
-void frmMain::btnHelp_Click() { m_ui.showHelp(m_helpFile); }
+void frmMain::btnHelp_Click()
+{
+    m_ui.showHelp(m_helpFile);
+}
 
 void frmMain::setBusy(bool busy)
 {

@@ -59,7 +59,7 @@ private:
     void btnContinue_Click();
     void btnHelp_Click();
 
-    void readInFile();
+    bool readInFile();
     void updateCount();
     void addEntries(const QStringList &entries);
     void commandLineStep();

@@ -100,14 +100,14 @@ bool writeDataSheet(const QString &path, const DataSheet &sheet, SampleEdition e
 QList<DataSheet> sampleStations(int count)
 {
     static const char *const names[] = {
-        "NORTH BASE 2",   "HARLOW",        "CEDAR RIDGE",  "MILL CREEK RM 3", "BRANT",
-        "OLD TOWER",      "WINDY GAP",     "LOCK 14",      "FERRY LANDING",   "STONEY POINT",
-        "EAGLE AZ MK",    "QUARRY",        "PINE KNOB",    "GRANGE HALL",     "BEACON 1952",
-        "RIVERBEND",      "SADDLE",        "DUNMORE",      "HIGH WATER",      "TANK 7",
-        "ASHBY RESET",    "WEST BASE",     "COLLIER",      "MEADOW 2",        "FORT HILL",
+        "NORTH BASE 2", "HARLOW",    "CEDAR RIDGE", "MILL CREEK RM 3", "BRANT",
+        "OLD TOWER",    "WINDY GAP", "LOCK 14",     "FERRY LANDING",   "STONEY POINT",
+        "EAGLE AZ MK",  "QUARRY",    "PINE KNOB",   "GRANGE HALL",     "BEACON 1952",
+        "RIVERBEND",    "SADDLE",    "DUNMORE",     "HIGH WATER",      "TANK 7",
+        "ASHBY RESET",  "WEST BASE", "COLLIER",     "MEADOW 2",        "FORT HILL",
     };
     static const char *const counties[] = {
-        "Alpha, Beta State", "Carver, Beta State", "Delmont, Gamma State",
+        "Alpha, Beta State",   "Carver, Beta State",   "Delmont, Gamma State",
         "Easton, Gamma State", "Fairlie, Delta State",
     };
     QList<DataSheet> out;

@@ -1,0 +1,122 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+QString programFolder()
+{
+    return QStringLiteral(BRINDLEWICK_PROGRAM_DIR);
+}
+
+DataSheet station(const QString &gsid, const QString &name, const QString &county)
+{
+    DataSheet s;
+    s.gsid = gsid;
+    s.stationName = name;
+    s.county = county;
+    s.latitude = 39.1;
+    s.longitude = -76.9;
+    s.elevationMetres = 31.5;
+    s.description = {QStringLiteral("Test mark.")};
+    return s;
+}
+
+void writeSheets(const QString &root, const QList<DataSheet> &stations)
+{
+    QVERIFY(writeSheetTree(root, stations));
+}
+
+QStringList pdfPages(const QString &pdf)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"),
+            {QStringLiteral("-q"), QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    p.waitForFinished(-1);
+    QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
+QStringList stationNamesOf(const QString &pdf)
+{
+    QStringList names;
+    const QStringList pages = pdfPages(pdf);
+    for (const QString &page : pages) {
+        const qsizetype at = page.indexOf(QStringLiteral("OXA Name:"));
+        names << (at < 0
+                      ? QString()
+                      : page.mid(at + 9, page.indexOf(QLatin1Char('\n'), at) - at - 9).trimmed());
+    }
+    return names;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+AppSettings Sandbox::settings() const
+{
+    AppSettings s;
+    s.shareDir = share();
+    s.ftpHost = QStringLiteral("127.0.0.1:%1").arg(unusedPort());
+    s.workspaceDir = workspace();
+    s.programDir = programFolder();
+    return s;
+}
+
+quint16 unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool FtpServer::start(quint16 port)
+{
+    m_port = port ? port : unusedPort();
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
+                     QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+                     QStringLiteral("-d"), m_root});
+    if (!m_process.waitForStarted(10000))
+        return false;
+    for (int i = 0; i < 200; ++i) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        if (probe.waitForConnected(100))
+            return true;
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void FtpServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+FsResult StubbornFileSystem::deleteFile(const QString &spec, bool force)
+{
+    if (spec == lockedPath) {
+        ++deleteAttempts;
+        if (failuresLeft > 0) {
+            --failuresLeft;
+            return FsResult::failed(QStringLiteral("The file is in use"));
+        }
+    }
+    return FileSystem::deleteFile(spec, force);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "DataSheet.h"
+#include "platform/FileSystem.h"
+#include "startup/AppSettings.h"
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The build folder: it holds the pdftk and pdftotext links, as beside the program.
+QString programFolder();
+
+// Writes one page PDF sheets for the stations, in both editions, below root in the
+// share's layout ("PDF Single Sheet/GSID_<n>.pdf", "PDF Metric Sheet/M_GSID_<n>.pdf").
+void writeSheets(const QString &root, const QList<DataSheet> &stations);
+DataSheet station(const QString &gsid, const QString &name, const QString &county);
+
+// The extracted text of a PDF, page by page (pdftotext -layout).
+QStringList pdfPages(const QString &pdf);
+// The station name printed on each page.
+QStringList stationNamesOf(const QString &pdf);
+
+void writeFile(const QString &path, const QByteArray &bytes);
+
+// A private sandbox: a share folder with sample sheets, a workspace path (not yet
+// created) and settings that point at them.
+struct Sandbox {
+    QTemporaryDir dir;
+    QString share() const { return dir.filePath(QStringLiteral("geod/")); }
+    QString workspace() const { return dir.filePath(QStringLiteral("DS~Temp/")); }
+    AppSettings settings() const;
+};
+
+// A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root.
+class FtpServer {
+public:
+    explicit FtpServer(QString root) : m_root(std::move(root)) {}
+    ~FtpServer() { stop(); }
+
+    // Starts on the given port, or on a free one for 0; false when it did not come up.
+    bool start(quint16 port = 0);
+    void stop();
+    quint16 port() const { return m_port; }
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+private:
+    QString m_root;
+    quint16 m_port = 0;
+    QProcess m_process;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+quint16 unusedPort();
+
+// A file layer whose deletion of one path fails a given number of times, as when
+// another program holds the file open.
+class StubbornFileSystem : public FileSystem {
+public:
+    QString lockedPath;
+    int failuresLeft = 0;
+    int deleteAttempts = 0;
+
+    FsResult deleteFile(const QString &spec, bool force) override;
+};
