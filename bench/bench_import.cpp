@@ -51,7 +51,8 @@ int main(int argc, char *argv[])
         }
     }
     std::sort(times.begin(), times.end());
-    std::printf("import of 32767 GSIDs into the window: median %lld ms (min %lld, max %lld, %d runs)\n",
-                times[times.size() / 2], times.first(), times.last(), runs);
+    std::printf(
+        "import of 32767 GSIDs into the window: median %lld ms (min %lld, max %lld, %d runs)\n",
+        times[times.size() / 2], times.first(), times.last(), runs);
     return 0;
 }

@@ -8,18 +8,6 @@
 #include <QFile>
 #include <QTest>
 
-namespace {
-
-const QList<DataSheet> Stations = {
-    station(QStringLiteral("300"), QStringLiteral("CEDAR RIDGE"), QStringLiteral("Alpha, Beta")),
-    station(QStringLiteral("100"), QStringLiteral("ZULU POINT"), QStringLiteral("Carver, Beta")),
-    station(QStringLiteral("200"), QStringLiteral("alder"), QStringLiteral("Delmont, Gamma")),
-    station(QStringLiteral("400"), QStringLiteral("A=B"), QStringLiteral("Easton, Gamma")),
-    station(QStringLiteral("500"), QStringLiteral("CEDAR RIDGE"), QStringLiteral("Alpha, Other")),
-};
-
-} // namespace
-
 class TestSheetBuild : public QObject {
     Q_OBJECT
 
@@ -30,7 +18,6 @@ private slots:
     void shareRunMergesInNameOrder();
     void editionsChooseFolderAndPrefix_data();
     void editionsChooseFolderAndPrefix();
-    void existingOutputReplacedSilently();
     void outputInUseRetryThenSucceeds();
     void outputInUseCancelKeepsOldFile();
     void missingAndBrokenSheetsReported();
@@ -49,11 +36,14 @@ private:
         QStringList progress;
     };
     BuildConfig shareConfig(const QString &programDir = programFolder()) const;
-    Run run(SheetBuild &build, const QStringList &gsids, const QString &out,
+    // A build over FTP from a server on the sandbox, which holds the share as "Geod".
+    std::unique_ptr<SheetBuild> ftpBuild(FtpServer &server, FtpConnection &ftp, Edition edition);
+    Run run(SheetBuild &build, const QStringList &gsids,
             const std::function<void(const QString &)> &also = {});
     QStringList workspaceFiles() const { return QDir(m_box->workspace()).entryList(QDir::Files); }
 
     std::unique_ptr<Sandbox> m_box;
+    QString m_out;
     FileSystem m_fso;
     ScriptedInteraction m_ui;
 };
@@ -61,8 +51,13 @@ private:
 void TestSheetBuild::init()
 {
     m_box = std::make_unique<Sandbox>();
-    writeSheets(m_box->share(), Stations);
+    writeSheets(m_box->dir.filePath("Geod"),
+                {station("300", "CEDAR RIDGE", "Alpha, Beta"),
+                 station("100", "ZULU POINT", "Carver, Beta"),
+                 station("200", "alder", "Delmont, Gamma"), station("400", "A=B", "Easton, Gamma"),
+                 station("500", "CEDAR RIDGE", "Alpha, Other")});
     QVERIFY(prepareWorkspace(m_fso, m_box->workspace()));
+    m_out = m_box->dir.filePath("out.pdf");
     m_ui = ScriptedInteraction();
 }
 
@@ -70,19 +65,30 @@ BuildConfig TestSheetBuild::shareConfig(const QString &programDir) const
 {
     BuildConfig c;
     c.mode = SourceMode::Share;
-    c.shareDir = m_box->share();
+    c.shareDir = m_box->dir.filePath("Geod/");
     c.workspaceDir = m_box->workspace();
     c.programDir = programDir;
     c.pdfToTextCmd = pdfToTextCommand(programFolder(), m_box->workspace());
     return c;
 }
 
+std::unique_ptr<SheetBuild> TestSheetBuild::ftpBuild(FtpServer &server, FtpConnection &ftp,
+                                                     Edition edition)
+{
+    BuildConfig c = shareConfig();
+    c.mode = SourceMode::Ftp;
+    c.ftp = &ftp;
+    auto build = std::make_unique<SheetBuild>(c, m_fso, m_ui);
+    if (!ftp.connect() || !build->selectEdition(edition))
+        qWarning("cannot enter the edition directory on %s", qPrintable(server.host()));
+    return build;
+}
+
 TestSheetBuild::Run TestSheetBuild::run(SheetBuild &build, const QStringList &gsids,
-                                        const QString &out,
                                         const std::function<void(const QString &)> &also)
 {
     Run r;
-    r.report = build.fetchAndMerge(gsids, out, [&](const QString &text) {
+    r.report = build.fetchAndMerge(gsids, m_out, [&](const QString &text) {
         r.progress << text;
         if (also)
             also(text);
@@ -95,28 +101,18 @@ void TestSheetBuild::outputNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("error");
-    QTest::newRow("empty") << ""
-                           << "Must specify an output file name.";
-    QTest::newRow("plain") << "/tmp/out.pdf"
-                           << "";
-    QTest::newRow("capitals") << "/tmp/OUT.PDF"
-                              << "";
-    QTest::newRow("only the ending") << ".pdf"
-                                     << "";
-    QTest::newRow("txt after pdf") << "/tmp/out.pdf.txt"
-                                   << "Output file name must end in .pdf.";
-    QTest::newRow("no extension") << "/tmp/out"
-                                  << "Output file name must end in .pdf.";
-    QTest::newRow("short") << "pdf"
-                           << "Output file name must end in .pdf.";
-    QTest::newRow("in the workspace")
-        << "@WS@out.pdf"
-        << "The output file must not be in the workspace folder @WS@.";
-    QTest::newRow("below the workspace")
-        << "@WS@sub/out.pdf"
-        << "The output file must not be in the workspace folder @WS@.";
-    QTest::newRow("beside the workspace") << "@WS@../out.pdf"
-                                          << "";
+    const QString refused = "The output file must not be in the workspace folder @WS@.";
+    // clang-format off
+    QTest::newRow("empty") << "" << "Must specify an output file name.";
+    QTest::newRow("plain") << "/tmp/out.pdf" << "";
+    QTest::newRow("capitals") << "/tmp/OUT.PDF" << "";
+    QTest::newRow("only the ending") << ".pdf" << "";
+    QTest::newRow("txt after pdf") << "/tmp/out.pdf.txt" << "Output file name must end in .pdf.";
+    QTest::newRow("short") << "pdf" << "Output file name must end in .pdf.";
+    QTest::newRow("in the workspace") << "@WS@out.pdf" << refused;
+    QTest::newRow("below the workspace") << "@WS@sub/out.pdf" << refused;
+    QTest::newRow("beside the workspace") << "@WS@../out.pdf" << "";
+    // clang-format on
 }
 
 void TestSheetBuild::outputNames()
@@ -124,22 +120,20 @@ void TestSheetBuild::outputNames()
     QFETCH(QString, name);
     QFETCH(QString, error);
     const QString ws = m_box->workspace();
-    name.replace(QStringLiteral("@WS@"), ws);
-    error.replace(QStringLiteral("@WS@"), ws);
-    QCOMPARE(SheetBuild::outputNameError(name, ws), error);
+    QCOMPARE(SheetBuild::outputNameError(name.replace("@WS@", ws), ws), error.replace("@WS@", ws));
 }
 
 void TestSheetBuild::shareRunMergesInNameOrder()
 {
+    writeFile(m_out, "an earlier output, replaced without a question");
     SheetBuild build(shareConfig(), m_fso, m_ui);
     QVERIFY(build.selectEdition(Edition::English));
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    const Run r = run(build, {"100", "200", "300", "400", "500"}, out);
+    const Run r = run(build, {"100", "200", "300", "400", "500"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
     QVERIFY(r.report.missing.isEmpty());
     QCOMPARE(r.progress, (QStringList{"1", "2", "3", "4", "5", "Writing"}));
     // Sheets follow their file names, case-insensitively; twin names both arrive.
-    QCOMPARE(stationNamesOf(out),
+    QCOMPARE(stationNamesOf(m_out),
              (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(workspaceFiles().isEmpty());
@@ -150,10 +144,10 @@ void TestSheetBuild::editionsChooseFolderAndPrefix_data()
     QTest::addColumn<bool>("metric");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("unit");
-    QTest::newRow("English") << false << "PDF Single Sheet/GSID_"
-                             << "(feet)";
-    QTest::newRow("Metric") << true << "PDF Metric Sheet/M_GSID_"
-                            << "(meters)";
+    // clang-format off
+    QTest::newRow("English") << false << "PDF Single Sheet/GSID_" << "(feet)";
+    QTest::newRow("Metric") << true << "PDF Metric Sheet/M_GSID_" << "(meters)";
+    // clang-format on
 }
 
 void TestSheetBuild::editionsChooseFolderAndPrefix()
@@ -163,55 +157,40 @@ void TestSheetBuild::editionsChooseFolderAndPrefix()
     QFETCH(QString, unit);
     SheetBuild build(shareConfig(), m_fso, m_ui);
     QVERIFY(build.selectEdition(metric ? Edition::Metric : Edition::English));
-    QCOMPARE(build.sheetPrefix(), m_box->share() + folder);
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    QCOMPARE(run(build, {"300"}, out).report.outcome, SheetBuild::Report::Written);
-    QVERIFY(pdfPages(out).value(0).contains(unit));
-}
-
-void TestSheetBuild::existingOutputReplacedSilently()
-{
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    writeFile(out, "old output");
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100"}, out).report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(stationNamesOf(out), QStringList{"ZULU POINT"});
-    QVERIFY(m_ui.messages.isEmpty());
+    QCOMPARE(build.sheetPrefix(), m_box->dir.filePath("Geod/") + folder);
+    QCOMPARE(run(build, {"300"}).report.outcome, SheetBuild::Report::Written);
+    QVERIFY(pdfPages(m_out).value(0).contains(unit));
 }
 
 void TestSheetBuild::outputInUseRetryThenSucceeds()
 {
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    writeFile(out, "held open");
+    writeFile(m_out, "held open");
     StubbornFileSystem fso;
-    fso.lockedPath = out;
+    fso.lockedPath = m_out;
     fso.failuresLeft = 2;
     m_ui.retryAnswers = {true, true};
     SheetBuild build(shareConfig(), fso, m_ui);
     build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100", "300"}, out).report.outcome, SheetBuild::Report::Written);
+    QCOMPARE(run(build, {"100", "300"}).report.outcome, SheetBuild::Report::Written);
     QCOMPARE(m_ui.messages.size(), 2);
     QCOMPARE(m_ui.messages[0].text,
-             QStringLiteral(
-                 "The output file is in use.  Close it\r\nand click Retry or Cancel to quit."));
+             "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.");
     QVERIFY(m_ui.messages[0].retryCancel);
     QCOMPARE(fso.deleteAttempts, 3);
-    QCOMPARE(stationNamesOf(out).size(), 2);
+    QCOMPARE(stationNamesOf(m_out).size(), 2);
 }
 
 void TestSheetBuild::outputInUseCancelKeepsOldFile()
 {
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    writeFile(out, "held open");
+    writeFile(m_out, "held open");
     StubbornFileSystem fso;
-    fso.lockedPath = out;
+    fso.lockedPath = m_out;
     fso.failuresLeft = 100;
     SheetBuild build(shareConfig(), fso, m_ui);
     build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100"}, out).report.outcome, SheetBuild::Report::Cancelled);
+    QCOMPARE(run(build, {"100"}).report.outcome, SheetBuild::Report::Cancelled);
     QCOMPARE(m_ui.messages.size(), 1);
-    QFile f(out);
+    QFile f(m_out);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("held open"));
     QVERIFY(workspaceFiles().isEmpty());
@@ -219,21 +198,19 @@ void TestSheetBuild::outputInUseCancelKeepsOldFile()
 
 void TestSheetBuild::missingAndBrokenSheetsReported()
 {
-    const QString english = m_box->share() + QStringLiteral("PDF Single Sheet/");
-    writeFile(english + QStringLiteral("GSID_601.pdf"), QByteArray());
-    writeFile(english + QStringLiteral("GSID_602.pdf"), "not a pdf at all");
+    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
+    writeFile(english + "GSID_601.pdf", QByteArray());
+    writeFile(english + "GSID_602.pdf", "not a pdf at all");
     const QByteArray whole = pdfFromLines({"OXA Name: CUT", "County: A, B"});
-    writeFile(english + QStringLiteral("GSID_603.pdf"), whole.left(whole.size() / 3));
-    // A GSID must not reach outside its edition folder.
-    writeFile(m_box->share() + QStringLiteral("GSID_..pdf"), whole);
+    writeFile(english + "GSID_603.pdf", whole.left(whole.size() / 3));
+    writeFile(m_box->dir.filePath("Geod/GSID_..pdf"), whole); // outside the edition folder
     SheetBuild build(shareConfig(), m_fso, m_ui);
     build.selectEdition(Edition::English);
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    const Run r = run(build, {"100", "999", "601", "602", "603", "../GSID_", ".", "300"}, out);
+    const Run r = run(build, {"100", "999", "601", "602", "603", "../GSID_", ".", "300"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
     QCOMPARE(r.report.missing, (QStringList{"999", "601", "602", "603", "../GSID_", "."}));
     // A failed fetch never hands the previous sheet on a second time.
-    QCOMPARE(stationNamesOf(out), (QStringList{"CEDAR RIDGE", "ZULU POINT"}));
+    QCOMPARE(stationNamesOf(m_out), (QStringList{"CEDAR RIDGE", "ZULU POINT"}));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
@@ -241,74 +218,60 @@ void TestSheetBuild::nothingFetched()
 {
     SheetBuild build(shareConfig(), m_fso, m_ui);
     build.selectEdition(Edition::Metric);
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    const Run r = run(build, {"7", "8"}, out);
+    const Run r = run(build, {"7", "8"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::NothingFetched);
     QCOMPARE(r.report.missing, (QStringList{"7", "8"}));
-    QCOMPARE(r.progress.last(), QStringLiteral("Writing"));
-    QVERIFY(!QFile::exists(out));
+    QCOMPARE(r.progress.last(), "Writing");
+    QVERIFY(!QFile::exists(m_out));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
 void TestSheetBuild::sheetWithoutLabelKeepsItsSourceName()
 {
-    const QString english = m_box->share() + QStringLiteral("PDF Single Sheet/");
-    writeFile(english + QStringLiteral("GSID_700.pdf"), pdfFromLines({"A sheet", "without label"}));
-    writeFile(english + QStringLiteral("GSID_701.pdf"), pdfFromLines({"Another one"}));
+    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
+    writeFile(english + "GSID_700.pdf", pdfFromLines({"A sheet", "without label"}));
+    writeFile(english + "GSID_701.pdf", pdfFromLines({"Another one"}));
     SheetBuild build(shareConfig(), m_fso, m_ui);
     build.selectEdition(Edition::English);
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    const Run r = run(build, {"700", "701", "100"}, out);
-    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-    const QStringList pages = pdfPages(out);
+    QCOMPARE(run(build, {"700", "701", "100"}).report.outcome, SheetBuild::Report::Written);
+    const QStringList pages = pdfPages(m_out);
     QCOMPARE(pages.size(), 3);
-    QVERIFY(pages[0].contains(QStringLiteral("A sheet")));
-    QVERIFY(pages[1].contains(QStringLiteral("Another one")));
+    QVERIFY(pages[0].contains("A sheet"));
+    QVERIFY(pages[1].contains("Another one"));
 }
 
 void TestSheetBuild::mergeFailure()
 {
-    // A program folder without pdftk: the merge cannot start.
-    QTemporaryDir empty;
-    SheetBuild build(shareConfig(empty.path()), m_fso, m_ui);
+    QTemporaryDir noTools; // a program folder without pdftk
+    SheetBuild build(shareConfig(noTools.path()), m_fso, m_ui);
     build.selectEdition(Edition::English);
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    QCOMPARE(run(build, {"100"}, out).report.outcome, SheetBuild::Report::MergeFailed);
-    QVERIFY(!QFile::exists(out));
+    QCOMPARE(run(build, {"100"}).report.outcome, SheetBuild::Report::MergeFailed);
+    QVERIFY(!QFile::exists(m_out));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
 void TestSheetBuild::ftpRun()
 {
     FtpServer server(m_box->dir.path());
-    QDir(m_box->dir.path()).rename(QStringLiteral("geod"), QStringLiteral("Geod"));
     QVERIFY(server.start());
     FtpConnection ftp(server.host());
-    QVERIFY(ftp.connect());
-    BuildConfig c = shareConfig();
-    c.mode = SourceMode::Ftp;
-    c.ftp = &ftp;
     for (const Edition edition : {Edition::Metric, Edition::English}) {
-        SheetBuild build(c, m_fso, m_ui);
-        QVERIFY(build.selectEdition(edition));
+        const auto build = ftpBuild(server, ftp, edition);
         const bool metric = edition == Edition::Metric;
-        QCOMPARE(build.ftpDir(), metric ? QStringLiteral("/Geod/PDF Metric Sheet/")
-                                        : QStringLiteral("/Geod/PDF Single Sheet/"));
-        QCOMPARE(build.sheetPrefix(), metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_"));
-        const QString out = m_box->dir.filePath(QStringLiteral("ftp.pdf"));
-        const Run r = run(build, {"300", "200", "123", "100"}, out);
+        QCOMPARE(build->ftpDir(), metric ? "/Geod/PDF Metric Sheet/" : "/Geod/PDF Single Sheet/");
+        QCOMPARE(build->sheetPrefix(), metric ? "M_GSID_" : "GSID_");
+        const Run r = run(*build, {"300", "200", "123", "100"});
         QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
         QCOMPARE(r.report.missing, QStringList{"123"});
         QCOMPARE(r.progress, (QStringList{"1", "2", "3", "4", "Writing"}));
-        QCOMPARE(stationNamesOf(out), (QStringList{"alder", "CEDAR RIDGE", "ZULU POINT"}));
-        QVERIFY(pdfPages(out).value(0).contains(metric ? QStringLiteral("(meters)")
-                                                       : QStringLiteral("(feet)")));
+        QCOMPARE(stationNamesOf(m_out), (QStringList{"alder", "CEDAR RIDGE", "ZULU POINT"}));
+        QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
     }
 }
 
 void TestSheetBuild::ftpDirectoryMissing()
 {
-    FtpServer server(m_box->share()); // no Geod folder at its root
+    FtpServer server(m_box->dir.filePath("Geod")); // no Geod folder at its root
     QVERIFY(server.start());
     FtpConnection ftp(server.host());
     QVERIFY(ftp.connect());
@@ -321,58 +284,44 @@ void TestSheetBuild::ftpDirectoryMissing()
 
 void TestSheetBuild::ftpServerRestartedBeforeRun()
 {
-    QDir(m_box->dir.path()).rename(QStringLiteral("geod"), QStringLiteral("Geod"));
     FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
     FtpConnection ftp(server.host());
     QVERIFY(ftp.connect());
     server.stop();
     QVERIFY(server.start(server.port()));
-    BuildConfig c = shareConfig();
-    c.mode = SourceMode::Ftp;
-    c.ftp = &ftp;
-    SheetBuild build(c, m_fso, m_ui);
-    QVERIFY(build.selectEdition(Edition::English));
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
-    const Run r = run(build, {"100", "300"}, out);
-    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(stationNamesOf(out).size(), 2);
+    // The kept connection is dead; the layer must reconnect rather than give up.
+    const auto build = ftpBuild(server, ftp, Edition::English);
+    QCOMPARE(run(*build, {"100", "300"}).report.outcome, SheetBuild::Report::Written);
+    QCOMPARE(stationNamesOf(m_out).size(), 2);
 }
 
 void TestSheetBuild::ftpServerStoppedDuringRun()
 {
-    QDir(m_box->dir.path()).rename(QStringLiteral("geod"), QStringLiteral("Geod"));
     FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
     FtpConnection ftp(server.host());
-    QVERIFY(ftp.connect());
-    BuildConfig c = shareConfig();
-    c.mode = SourceMode::Ftp;
-    c.ftp = &ftp;
-    SheetBuild build(c, m_fso, m_ui);
-    QVERIFY(build.selectEdition(Edition::English));
-    const QString out = m_box->dir.filePath(QStringLiteral("out.pdf"));
+    const auto build = ftpBuild(server, ftp, Edition::English);
     QElapsedTimer timer;
     timer.start();
-    const Run r = run(build, {"100", "200", "300", "400"}, out, [&](const QString &text) {
-        if (text == QStringLiteral("3"))
+    const Run r = run(*build, {"100", "200", "300", "400"}, [&](const QString &text) {
+        if (text == "3")
             server.stop();
     });
     QVERIFY(timer.elapsed() < 60000);
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
     QCOMPARE(r.report.missing, (QStringList{"300", "400"}));
-    QCOMPARE(stationNamesOf(out), (QStringList{"alder", "ZULU POINT"}));
+    QCOMPARE(stationNamesOf(m_out), (QStringList{"alder", "ZULU POINT"}));
 }
 
 void TestSheetBuild::missingMessage()
 {
     QCOMPARE(SheetBuild::missingMessage({"1", "2"}),
-             QStringLiteral("No data sheet could be fetched for these GSIDs:\r\n1, 2"));
+             "No data sheet could be fetched for these GSIDs:\r\n1, 2");
     QStringList many;
     for (int i = 1; i <= 23; ++i)
         many << QString::number(i);
-    const QString text = SheetBuild::missingMessage(many);
-    QVERIFY(text.endsWith(QStringLiteral("19, 20, and 3 more")));
+    QVERIFY(SheetBuild::missingMessage(many).endsWith(", 19, 20, and 3 more"));
 }
 
 QTEST_GUILESS_MAIN(TestSheetBuild)

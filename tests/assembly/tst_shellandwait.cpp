@@ -17,15 +17,16 @@ private slots:
     void reportsExitStatus();
     void timeOutLeavesChildRunning();
     void argumentsReachChildUnchanged();
-    void textForm();
 };
 
 void TestShellAndWait::cannotStart_data()
 {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<int>("result");
+    // clang-format off
     QTest::newRow("no such program") << false << ShellResult::StartErrorBase + 53;
     QTest::newRow("not executable") << true << ShellResult::StartErrorBase + 70;
+    // clang-format on
 }
 
 void TestShellAndWait::cannotStart()
@@ -33,7 +34,7 @@ void TestShellAndWait::cannotStart()
     QFETCH(bool, exists);
     QFETCH(int, result);
     QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("tool"));
+    const QString program = dir.filePath("tool");
     if (exists)
         writeFile(program, "#!/bin/sh\n");
     QElapsedTimer timer;
@@ -47,11 +48,8 @@ void TestShellAndWait::cannotStart()
 void TestShellAndWait::waitsForTheEnd()
 {
     QTemporaryDir dir;
-    const QString mark = dir.filePath(QStringLiteral("done"));
-    const ShellResult r =
-        ShellAndWait({QStringLiteral("/bin/sh"),
-                      {QStringLiteral("-c"), QStringLiteral("sleep 0.3; touch \"$0\""), mark}},
-                     0, -1);
+    const QString mark = dir.filePath("done");
+    const ShellResult r = ShellAndWait({"/bin/sh", {"-c", "sleep 0.3; touch \"$0\"", mark}}, 0, -1);
     QCOMPARE(r.result, 0);
     QVERIFY(r.succeeded());
     QVERIFY(QFile::exists(mark));
@@ -59,8 +57,7 @@ void TestShellAndWait::waitsForTheEnd()
 
 void TestShellAndWait::reportsExitStatus()
 {
-    const ShellResult r = ShellAndWait(
-        {QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")}}, 0, -1);
+    const ShellResult r = ShellAndWait({"/bin/sh", {"-c", "exit 3"}}, 0, -1);
     QCOMPARE(r.result, 0);
     QCOMPARE(r.exitCode, 3);
     QVERIFY(!r.succeeded());
@@ -70,8 +67,7 @@ void TestShellAndWait::timeOutLeavesChildRunning()
 {
     QElapsedTimer timer;
     timer.start();
-    const ShellResult r =
-        ShellAndWait({QStringLiteral("/bin/sleep"), {QStringLiteral("30")}}, 0, 1000);
+    const ShellResult r = ShellAndWait({"/bin/sleep", {"30"}}, 0, 1000);
     const qint64 waited = timer.elapsed();
     QCOMPARE(r.result, ShellResult::TimedOut);
     QVERIFY(waited >= 900 && waited < 10000);
@@ -83,28 +79,17 @@ void TestShellAndWait::timeOutLeavesChildRunning()
 void TestShellAndWait::argumentsReachChildUnchanged()
 {
     QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("args"));
-    const QStringList arguments = {QStringLiteral("two words"), QStringLiteral("q\"uo'te"),
-                                   QStringLiteral("tab\there"), QStringLiteral("*.pdf"),
-                                   QStringLiteral("a=b"),       QStringLiteral("")};
-    QStringList all{QStringLiteral("-c"),
-                    QStringLiteral("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\""),
-                    out};
+    const QString out = dir.filePath("args");
+    const QStringList arguments = {"two words", "q\"uo'te", "tab\there", "*.pdf", "a=b", ""};
+    QStringList all{"-c", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"", out};
     all += arguments;
-    QCOMPARE(ShellAndWait({QStringLiteral("/bin/sh"), all}, 0, -1).result, 0);
+    QCOMPARE(ShellAndWait({"/bin/sh", all}, 0, -1).result, 0);
     QFile f(out);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QStringList expected;
     for (const QString &a : arguments)
         expected << QLatin1Char('[') + a + QLatin1Char(']');
     QCOMPARE(QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-}
-
-void TestShellAndWait::textForm()
-{
-    const ShellCommand c{QStringLiteral("/opt/my tools/pdftotext"),
-                         {QStringLiteral("-q"), QStringLiteral("-layout")}};
-    QCOMPARE(c.text(), QStringLiteral("/opt/my tools/pdftotext -q -layout"));
 }
 
 QTEST_GUILESS_MAIN(TestShellAndWait)

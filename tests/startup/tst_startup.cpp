@@ -4,7 +4,6 @@
 #include "startup/CommandLine.h"
 #include "ui/frmMain.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -16,11 +15,12 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup() { m_window.reset(); }
     void shareWinsOverFtp();
     void ftpWhenShareAbsent();
     void neitherSourceIsFatal();
     void workspaceEmptiedKeepingSubfolders();
-    void workspaceCreated();
     void unsafeWorkspaceRefused_data();
     void unsafeWorkspaceRefused();
     void pdfToTextCommandKeepsProgramFolderWhole();
@@ -28,165 +28,145 @@ private slots:
     void commandLinePath();
     void commandLineImportsFile();
     void exitRemovesWorkspace();
+
+private:
+    bool load(const AppSettings &settings)
+    {
+        m_ui = ScriptedInteraction();
+        m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+        return m_window->Form_Load();
+    }
+    QString text(const char *name) const
+    {
+        QObject *o = m_window->findChild<QObject *>(QString::fromLatin1(name));
+        return o->property("text").toString();
+    }
+
+    std::unique_ptr<Sandbox> m_box;
+    FileSystem m_fso;
+    ScriptedInteraction m_ui;
+    std::unique_ptr<frmMain> m_window;
 };
+
+void TestStartup::init()
+{
+    m_box = std::make_unique<Sandbox>();
+    QDir().mkpath(m_box->share());
+}
 
 void TestStartup::shareWinsOverFtp()
 {
-    Sandbox box;
-    writeSheets(box.share(),
-                {station(QStringLiteral("1"), QStringLiteral("A"), QStringLiteral("B, C"))});
-    FtpServer server(box.dir.path());
+    FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
-    AppSettings settings = box.settings();
+    AppSettings settings = m_box->settings();
     settings.ftpHost = server.host();
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(settings, fso, ui);
-    QVERIFY(window.Form_Load());
-    QCOMPARE(window.sourceMode(), SourceMode::Share);
-    QVERIFY(!window.ftp());
-    QVERIFY(ui.messages.isEmpty());
-    QCOMPARE(window.helpFile(), programFolder() + QStringLiteral("/Brindlewick.hlp"));
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblCount"))->text(),
-             QStringLiteral("No Data Sheets Loaded"));
+    QVERIFY(load(settings));
+    QCOMPARE(m_window->sourceMode(), SourceMode::Share);
+    QVERIFY(!m_window->ftp());
+    QVERIFY(m_ui.messages.isEmpty());
+    QCOMPARE(m_window->helpFile(), programFolder() + "/Brindlewick.hlp");
+    QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
+    QVERIFY(QFileInfo(m_box->workspace()).isDir()); // created
 }
 
 void TestStartup::ftpWhenShareAbsent()
 {
-    Sandbox box;
-    FtpServer server(box.dir.path());
+    QDir(m_box->share()).removeRecursively();
+    FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
-    AppSettings settings = box.settings();
+    AppSettings settings = m_box->settings();
     settings.ftpHost = server.host();
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(settings, fso, ui);
-    QVERIFY(window.Form_Load());
-    QCOMPARE(window.sourceMode(), SourceMode::Ftp);
-    QVERIFY(window.ftp());
-    QVERIFY(window.ftp()->setCurrentDirectory(QStringLiteral("/"))); // a live connection
+    QVERIFY(load(settings));
+    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
+    QVERIFY(m_window->ftp());
+    QVERIFY(m_window->ftp()->setCurrentDirectory("/")); // a live connection
 }
 
 void TestStartup::neitherSourceIsFatal()
 {
-    Sandbox box;
-    QDir().mkpath(box.workspace());
-    writeFile(box.workspace() + QStringLiteral("keep.pdf"), "x");
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(box.settings(), fso, ui);
-    QVERIFY(!window.Form_Load());
-    QVERIFY(ui.ended);
-    QCOMPARE(ui.messages.size(), 1);
-    QCOMPARE(ui.messages[0].title, QStringLiteral("Error"));
-    QCOMPARE(ui.messages[0].text,
-             QStringLiteral("Unable to locate either Network or FTP directories."));
-    QVERIFY(QFile::exists(box.workspace() + QStringLiteral("keep.pdf")));
-    QVERIFY(!window.isVisible());
+    QDir(m_box->share()).removeRecursively();
+    QDir().mkpath(m_box->workspace());
+    writeFile(m_box->workspace() + "keep.pdf", "x");
+    QVERIFY(!load(m_box->settings()));
+    QVERIFY(m_ui.ended);
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].title, "Error");
+    QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
+    QVERIFY(QFile::exists(m_box->workspace() + "keep.pdf"));
+    QVERIFY(!m_window->isVisible());
 }
 
 void TestStartup::workspaceEmptiedKeepingSubfolders()
 {
-    Sandbox box;
-    QDir().mkpath(box.share());
-    QDir().mkpath(box.workspace() + QStringLiteral("sub"));
-    writeFile(box.workspace() + QStringLiteral("Temp.pdf"), "x");
-    writeFile(box.workspace() + QStringLiteral(".hidden"), "x");
-    writeFile(box.workspace() + QStringLiteral("ro.txt"), "x");
-    QFile::setPermissions(box.workspace() + QStringLiteral("ro.txt"), QFileDevice::ReadOwner);
-    writeFile(box.workspace() + QStringLiteral("sub/inner.txt"), "x");
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(box.settings(), fso, ui);
-    QVERIFY(window.Form_Load());
-    QCOMPARE(QDir(box.workspace()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    QVERIFY(QFile::exists(box.workspace() + QStringLiteral("sub/inner.txt")));
-}
-
-void TestStartup::workspaceCreated()
-{
-    Sandbox box;
-    QDir().mkpath(box.share());
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(box.settings(), fso, ui);
-    QVERIFY(window.Form_Load());
-    QVERIFY(QFileInfo(box.workspace()).isDir());
+    const QString ws = m_box->workspace();
+    QDir().mkpath(ws + "sub");
+    for (const char *name : {"Temp.pdf", ".hidden", "ro.txt", "sub/inner.txt"})
+        writeFile(ws + name, "x");
+    QFile::setPermissions(ws + "ro.txt", QFileDevice::ReadOwner);
+    QVERIFY(load(m_box->settings()));
+    QCOMPARE(QDir(ws).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(QFile::exists(ws + "sub/inner.txt"));
 }
 
 void TestStartup::unsafeWorkspaceRefused_data()
 {
     QTest::addColumn<QString>("kind");
+    // clang-format off
     QTest::newRow("symbolic link") << "link";
     QTest::newRow("a file") << "file";
     QTest::newRow("cannot be created") << "uncreatable";
+    // clang-format on
 }
 
 void TestStartup::unsafeWorkspaceRefused()
 {
     QFETCH(QString, kind);
-    Sandbox box;
-    QDir().mkpath(box.share());
-    const QString target = box.dir.filePath(QStringLiteral("target"));
+    const QString target = m_box->dir.filePath("target");
     QDir().mkpath(target);
-    writeFile(target + QStringLiteral("/precious.txt"), "keep me");
-    AppSettings settings = box.settings();
-    if (kind == QStringLiteral("link"))
-        QVERIFY(QFile::link(target, box.workspace().chopped(1)));
-    else if (kind == QStringLiteral("file"))
-        writeFile(box.workspace().chopped(1), "a file");
+    writeFile(target + "/precious.txt", "keep me");
+    AppSettings settings = m_box->settings();
+    if (kind == "link")
+        QVERIFY(QFile::link(target, m_box->workspace().chopped(1)));
+    else if (kind == "file")
+        writeFile(m_box->workspace().chopped(1), "a file");
     else
-        settings.workspaceDir = box.dir.filePath(QStringLiteral("no/such/parent/DS~Temp/"));
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(settings, fso, ui);
-    QVERIFY(!window.Form_Load());
-    QVERIFY(ui.ended);
-    QCOMPARE(ui.messages.size(), 1);
-    QCOMPARE(ui.messages[0].text,
-             QStringLiteral("Unable to use the workspace folder ") + settings.workspaceDir + '.');
-    QVERIFY(QFile::exists(target + QStringLiteral("/precious.txt")));
+        settings.workspaceDir = m_box->dir.filePath("no/such/parent/DS~Temp/");
+    QVERIFY(!load(settings));
+    QVERIFY(m_ui.ended);
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].text,
+             "Unable to use the workspace folder " + settings.workspaceDir + '.');
+    QVERIFY(QFile::exists(target + "/precious.txt"));
 }
 
 void TestStartup::pdfToTextCommandKeepsProgramFolderWhole()
 {
-    const ShellCommand c =
-        pdfToTextCommand(QStringLiteral("/opt/my tools"), QStringLiteral("/tmp/DS~Temp/"));
-    QCOMPARE(c.program, QStringLiteral("/opt/my tools/pdftotext"));
+    const ShellCommand c = pdfToTextCommand("/opt/my tools", "/tmp/DS~Temp/");
+    QCOMPARE(c.program, "/opt/my tools/pdftotext");
     QCOMPARE(c.arguments,
              (QStringList{"-q", "-layout", "/tmp/DS~Temp/Temp.pdf", "/tmp/DS~Temp/Text.txt"}));
-    QCOMPARE(c.text(), QStringLiteral("/opt/my tools/pdftotext -q -layout /tmp/DS~Temp/Temp.pdf "
-                                      "/tmp/DS~Temp/Text.txt"));
+    QCOMPARE(c.text(),
+             "/opt/my tools/pdftotext -q -layout /tmp/DS~Temp/Temp.pdf /tmp/DS~Temp/Text.txt");
 }
 
 void TestStartup::commandLinePath_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("path");
-    QTest::newRow("none") << ""
-                          << "";
-    QTest::newRow("spaces only") << "   "
-                                 << "";
-    QTest::newRow("quoted with spaces") << "\"/my data/list.txt\""
-                                        << "/my data/list.txt";
-    QTest::newRow("two quoted: first") << "\"/a.txt\" \"/b.txt\""
-                                       << "/a.txt";
-    QTest::newRow("two unquoted: whole") << "/a.txt /b.txt"
-                                         << "/a.txt /b.txt";
-    QTest::newRow("empty quotes") << "\"\""
-                                  << "";
-    QTest::newRow("spaces inside quotes") << "\" /a.txt \""
-                                          << "/a.txt";
-    QTest::newRow("quoted spaces only") << "\"   \""
-                                        << "";
-    QTest::newRow("no closing quote") << "\"/a b.txt"
-                                      << "/a b.txt";
-    QTest::newRow("lone quote") << "\""
-                                << "";
-    QTest::newRow("tab kept") << "\t/a.txt"
-                              << "\t/a.txt";
-    QTest::newRow("surrounding spaces") << "  /a.txt  "
-                                        << "/a.txt";
+    // clang-format off
+    QTest::newRow("none") << "" << "";
+    QTest::newRow("spaces only") << "   " << "";
+    QTest::newRow("quoted with spaces") << "\"/my data/list.txt\"" << "/my data/list.txt";
+    QTest::newRow("two quoted: first") << "\"/a.txt\" \"/b.txt\"" << "/a.txt";
+    QTest::newRow("two unquoted: whole") << "/a.txt /b.txt" << "/a.txt /b.txt";
+    QTest::newRow("empty quotes") << "\"\"" << "";
+    QTest::newRow("spaces inside quotes") << "\" /a.txt \"" << "/a.txt";
+    QTest::newRow("quoted spaces only") << "\"   \"" << "";
+    QTest::newRow("no closing quote") << "\"/a b.txt" << "/a b.txt";
+    QTest::newRow("lone quote") << "\"" << "";
+    QTest::newRow("tab kept") << "\t/a.txt" << "\t/a.txt";
+    QTest::newRow("surrounding spaces") << "  /a.txt  " << "/a.txt";
+    // clang-format on
 }
 
 void TestStartup::commandLinePath()
@@ -198,49 +178,33 @@ void TestStartup::commandLinePath()
 
 void TestStartup::commandLineImportsFile()
 {
-    Sandbox box;
-    QDir().mkpath(box.share());
-    const QString list = box.dir.filePath(QStringLiteral("my list.txt"));
+    const QString list = m_box->dir.filePath("my list.txt");
     writeFile(list, "300\n100, 200\n");
-    AppSettings settings = box.settings();
-    settings.commandLine = QLatin1Char('"') + list + QLatin1Char('"');
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(settings, fso, ui);
-    QVERIFY(window.Form_Load());
-    QCOMPARE(window.stationList().entries(), (QStringList{"100", "200", "300"}));
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtInFile"))->text(), list);
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtOutFile"))->text(),
-             box.dir.filePath(QStringLiteral("my list.pdf")));
+    AppSettings settings = m_box->settings();
+    settings.commandLine = '"' + list + '"';
+    QVERIFY(load(settings));
+    QCOMPARE(m_window->stationList().entries(), (QStringList{"100", "200", "300"}));
+    QCOMPARE(text("txtInFile"), list);
+    QCOMPARE(text("txtOutFile"), m_box->dir.filePath("my list.pdf"));
 
     // A path naming no file is reported, and the program goes on with an empty list.
-    settings.commandLine = box.dir.filePath(QStringLiteral("absent.txt"));
-    ScriptedInteraction ui2;
-    frmMain second(settings, fso, ui2);
-    QVERIFY(second.Form_Load());
-    QVERIFY(!ui2.ended);
-    QCOMPARE(ui2.messages.size(), 1);
-    QCOMPARE(ui2.messages[0].text,
-             QStringLiteral("Unable to read the file ") + settings.commandLine + '.');
-    QCOMPARE(second.findChild<QLabel *>(QStringLiteral("lblCount"))->text(),
-             QStringLiteral("No Data Sheets Loaded"));
+    settings.commandLine = m_box->dir.filePath("absent.txt");
+    QVERIFY(load(settings));
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].text, "Unable to read the file " + settings.commandLine + '.');
+    QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
 }
 
 void TestStartup::exitRemovesWorkspace()
 {
-    Sandbox box;
-    QDir().mkpath(box.share());
-    FileSystem fso;
-    ScriptedInteraction ui;
-    frmMain window(box.settings(), fso, ui);
-    QVERIFY(window.Form_Load());
-    QDir().mkpath(box.workspace() + QStringLiteral("sub"));
-    writeFile(box.workspace() + QStringLiteral("sub/ro.txt"), "x");
-    QFile::setPermissions(box.workspace() + QStringLiteral("sub/ro.txt"), QFileDevice::ReadOwner);
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnExit")), Qt::LeftButton);
-    QVERIFY(ui.ended);
-    QCOMPARE(ui.exitCode, 0);
-    QVERIFY(!QFileInfo::exists(box.workspace()));
+    QVERIFY(load(m_box->settings()));
+    QDir().mkpath(m_box->workspace() + "sub");
+    writeFile(m_box->workspace() + "sub/ro.txt", "x");
+    QFile::setPermissions(m_box->workspace() + "sub/ro.txt", QFileDevice::ReadOwner);
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnExit"), Qt::LeftButton);
+    QVERIFY(m_ui.ended);
+    QCOMPARE(m_ui.exitCode, 0);
+    QVERIFY(!QFileInfo::exists(m_box->workspace()));
 }
 
 QTEST_MAIN(TestStartup)

@@ -20,7 +20,7 @@ DataSheet station(const QString &gsid, const QString &name, const QString &count
     s.latitude = 39.1;
     s.longitude = -76.9;
     s.elevationMetres = 31.5;
-    s.description = {QStringLiteral("Test mark.")};
+    s.description = {"Test mark."};
     return s;
 }
 
@@ -32,8 +32,7 @@ void writeSheets(const QString &root, const QList<DataSheet> &stations)
 QStringList pdfPages(const QString &pdf)
 {
     QProcess p;
-    p.start(QStringLiteral("pdftotext"),
-            {QStringLiteral("-q"), QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    p.start("pdftotext", {"-q", "-layout", pdf, "-"});
     p.waitForFinished(-1);
     QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
     if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
@@ -46,7 +45,7 @@ QStringList stationNamesOf(const QString &pdf)
     QStringList names;
     const QStringList pages = pdfPages(pdf);
     for (const QString &page : pages) {
-        const qsizetype at = page.indexOf(QStringLiteral("OXA Name:"));
+        const qsizetype at = page.indexOf("OXA Name:");
         names << (at < 0
                       ? QString()
                       : page.mid(at + 9, page.indexOf(QLatin1Char('\n'), at) - at - 9).trimmed());
@@ -65,7 +64,7 @@ AppSettings Sandbox::settings() const
 {
     AppSettings s;
     s.shareDir = share();
-    s.ftpHost = QStringLiteral("127.0.0.1:%1").arg(unusedPort());
+    s.ftpHost = QString("127.0.0.1:%1").arg(unusedPort());
     s.workspaceDir = workspace();
     s.programDir = programFolder();
     return s;
@@ -83,10 +82,8 @@ bool FtpServer::start(quint16 port)
     m_port = port ? port : unusedPort();
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
-                     QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                     QStringLiteral("-d"), m_root});
+    m_process.start("/usr/bin/python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                                         QString::number(m_port), "-d", m_root});
     if (!m_process.waitForStarted(10000))
         return false;
     for (int i = 0; i < 200; ++i) {
@@ -115,7 +112,7 @@ FsResult StubbornFileSystem::deleteFile(const QString &spec, bool force)
         ++deleteAttempts;
         if (failuresLeft > 0) {
             --failuresLeft;
-            return FsResult::failed(QStringLiteral("The file is in use"));
+            return FsResult::failed("The file is in use");
         }
     }
     return FileSystem::deleteFile(spec, force);
