@@ -7,11 +7,11 @@
 
 namespace {
 
-QStringList readLines(FileSystem &fso, const QString &path, bool *ok)
+// The text's lines; none when the tool wrote no text file.
+QStringList readLines(FileSystem &fso, const QString &path)
 {
     QString error;
     const auto file = fso.openForReading(path, &error);
-    *ok = bool(file);
     if (!file)
         return {};
     QStringList lines = QString::fromUtf8(file->readAll()).split(QLatin1Char('\n'));
@@ -30,20 +30,23 @@ RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &wor
     const QString tempPdf = workspaceDir + QStringLiteral("Temp.pdf");
     const QString textFile = workspaceDir + QStringLiteral("Text.txt");
     const ShellResult run = ShellAndWait(pdfToTextCmd, 0, -1);
-    bool haveText = false;
-    const QStringList lines = readLines(fso, textFile, &haveText);
+    const QStringList lines = readLines(fso, textFile);
     fso.deleteFile(textFile, true);
 
+    // Only a sheet the tool could open as a PDF may reach the merge: pdftotext exits
+    // 0, or 3 when the PDF forbids copying its text (1: not a PDF it can open).
+    constexpr int CopyForbidden = 3;
+    const bool opened = run.result == ShellResult::Finished && !run.crashed &&
+                        (run.exitCode == 0 || run.exitCode == CopyForbidden);
     RenameOutcome outcome;
-    if (!run.succeeded() || !haveText) {
-        // Not a PDF the tool can open: it must not reach the merge.
+    if (!opened) {
         fso.deleteFile(tempPdf, true);
         return outcome;
     }
     const std::optional<QString> name = sheetNameFromText(lines);
     outcome.kind = name ? RenameOutcome::Renamed : RenameOutcome::NoLabel;
-    // A sheet without the label keeps its source name, so the next fetch cannot
-    // overwrite it.
+    // A sheet without the label (or without any text) keeps its source name, so
+    // the next fetch cannot overwrite it.
     outcome.fileName = unusedFileName(workspaceDir, safeFileName(name.value_or(sourceName)));
     if (!fso.moveFile(tempPdf, workspaceDir + outcome.fileName)) {
         fso.deleteFile(tempPdf, true);

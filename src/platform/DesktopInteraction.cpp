@@ -1,6 +1,7 @@
 #include "DesktopInteraction.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QUrl>
@@ -53,13 +54,24 @@ void DesktopInteraction::showHelp(const QString &helpFile)
         m_help->setAttribute(Qt::WA_DeleteOnClose);
         m_help->setOpenExternalLinks(true);
         m_help->resize(640, 520);
+        m_shown = QUrl(); // a closed window took its document with it
     }
     const QUrl url = QUrl::fromLocalFile(helpFile);
-    if (m_help->source() != url) {
-        m_help->setSource(url, QTextDocument::HtmlResource);
+    if (!QFileInfo(helpFile).isReadable()) {
+        // The viewer, not the program, tells that the document is missing.
+        m_help->setHtml(QStringLiteral("<p>The help file %1 could not be opened.</p>")
+                            .arg(helpFile.toHtmlEscaped()));
+        m_help->setWindowTitle(QStringLiteral("Brindlewick Help"));
+        m_shown = QUrl();
+    } else if (m_shown != url) {
+        if (m_help->source() == url)
+            m_help->reload();
+        else
+            m_help->setSource(url, QTextDocument::HtmlResource);
         m_help->setWindowTitle(m_help->documentTitle().isEmpty()
                                    ? QStringLiteral("Brindlewick Help")
                                    : m_help->documentTitle());
+        m_shown = url;
     }
     m_help->show();
     m_help->raise();

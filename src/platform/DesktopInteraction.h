@@ -3,6 +3,7 @@
 #include "UserInteraction.h"
 
 #include <QPointer>
+#include <QUrl>
 
 class QTextBrowser;
 
@@ -21,4 +22,5 @@ public:
 
 private:
     QPointer<QTextBrowser> m_help;
+    QUrl m_shown; // the document the help window shows, if any
 };

@@ -49,6 +49,13 @@ int px(int twips)
     return qRound(double(twips) / TwipsPerPixel);
 }
 
+// Screen readers name a button or label by its caption, so the two change together.
+template <typename Control> void setCaption(Control *control, const QString &text)
+{
+    control->setText(text);
+    control->setAccessibleName(text);
+}
+
 } // namespace
 
 frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent)
@@ -303,7 +310,7 @@ void frmMain::updateCount()
     const QString text = m_list.updateCount();
     m_model->endChange();
     cmbGsidList->setCurrentIndex(m_list.selected());
-    lblCount->setText(text);
+    setCaption(lblCount, text);
 }
 
 void frmMain::addEntries(const QStringList &entries)
@@ -336,7 +343,7 @@ void frmMain::btnRemove_Click()
 
 void frmMain::txtAdd_Change()
 {
-    btnPaste->setText(trimBlanks(txtAdd->text()).isEmpty() ? PasteCaption : AddCaption);
+    setCaption(btnPaste, trimBlanks(txtAdd->text()).isEmpty() ? PasteCaption : AddCaption);
 }
 
 void frmMain::btnPaste_Click()
@@ -433,7 +440,7 @@ void frmMain::setBusy(bool busy)
     }
     if (busy) {
         setCursor(Qt::WaitCursor);
-        lblCopyCount->setText(QString());
+        setCaption(lblCopyCount, QString());
         lblCopyCount->setVisible(true);
     } else {
         lblCopyCount->setVisible(false);
@@ -443,7 +450,7 @@ void frmMain::setBusy(bool busy)
 
 void frmMain::showProgress(const QString &text)
 {
-    lblCopyCount->setText(text);
+    setCaption(lblCopyCount, text);
     lblCopyCount->repaint();
     QCoreApplication::processEvents();
 }

@@ -77,6 +77,8 @@ void TestSheetName::rename_data()
     QTest::newRow("no label") << sheet({"Nothing here"}) << int(RenameOutcome::NoLabel) << "GSID_42.pdf";
     QTest::newRow("empty file") << QByteArray() << int(RenameOutcome::Unreadable) << "";
     QTest::newRow("not a PDF") << QByteArray("hello, world\n") << int(RenameOutcome::Unreadable) << "";
+    // A tool that ends well but writes no text leaves the sheet under its source name.
+    QTest::newRow("no text written") << sheet({"OXA Name: X", "County: Y, Z"}) << int(RenameOutcome::NoLabel) << "GSID_42.pdf";
     // clang-format on
 }
 
@@ -89,8 +91,10 @@ void TestSheetName::rename()
     const QString ws = dir.path() + QLatin1Char('/');
     writeFile(ws + "Temp.pdf", pdf);
     FileSystem fso;
-    const RenameOutcome r =
-        renameCurrPdf(pdfToTextCommand(programFolder(), ws), ws, fso, "GSID_42.pdf");
+    ShellCommand tool = pdfToTextCommand(programFolder(), ws);
+    if (QByteArray(QTest::currentDataTag()) == "no text written")
+        tool = {"/bin/true", {}};
+    const RenameOutcome r = renameCurrPdf(tool, ws, fso, "GSID_42.pdf");
     QCOMPARE(int(r.kind), kind);
     QCOMPARE(r.fileName, fileName);
     QVERIFY(!QFile::exists(ws + "Text.txt"));

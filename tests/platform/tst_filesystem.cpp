@@ -39,7 +39,6 @@ void TestFileSystem::pathNames()
     QCOMPARE(FileSystem::baseName(path), base);
 }
 
-
 void TestFileSystem::deleteLiteralNameWithWildcards()
 {
     QTemporaryDir dir;

@@ -28,6 +28,7 @@ private slots:
     void removeAndClear();
     void importByDialogAndDrop();
     void dropsElsewhere();
+    void browseForOutput();
     void continueRefusesBadOutput();
     void continueBuildsAndClears();
     void continueReportsMissingSheets();
@@ -186,6 +187,7 @@ void TestFrmMain::typingAndPasting()
     QCOMPARE(edit("txtAdd")->text(), "");
     QCOMPARE(btnPaste->text(), "Paste Clipboard");
     QCOMPARE(labelText("lblCount"), "3 Data Sheets Loaded");
+    QCOMPARE(get("lblCount")->accessibleName(), "3 Data Sheets Loaded");
     QCOMPARE(get<QComboBox>("cmbGsidList")->currentIndex(), 0);
 
     // The clipboard, when the box is blank; the same text twice changes nothing.
@@ -285,6 +287,21 @@ void TestFrmMain::dropsElsewhere()
     edit("txtOutFile")->setText("/old/path.pdf");
     drop(edit("txtOutFile"), {QUrl::fromLocalFile(other), QUrl::fromLocalFile(file)});
     QCOMPARE(edit("txtOutFile")->text(), other);
+}
+
+void TestFrmMain::browseForOutput()
+{
+    press("btnGetOutFile"); // both boxes empty: an empty name; cancelled: no change
+    QCOMPARE(m_ui.dialogTitles.last(), "Select The Output PDF File");
+    QCOMPARE(m_ui.dialogStarts.last(), "");
+    edit("txtInFile")->setText("/data/lists/week.txt");
+    m_ui.nextFile = "/out/sheets"; // no extension added
+    press("btnGetOutFile");
+    QCOMPARE(m_ui.dialogStarts.last(), "/data/lists"); // the input file's folder
+    QCOMPARE(edit("txtOutFile")->text(), "/out/sheets");
+    press("btnGetOutFile");
+    QCOMPARE(m_ui.dialogStarts.last(), "/out/sheets");
+    QCOMPARE(edit("txtOutFile")->text(), "/out/sheets");
 }
 
 void TestFrmMain::continueRefusesBadOutput()
