@@ -1,17 +1,10 @@
 #include "InputFile.h"
 
+#include "Tokens.h"
 #include "platform/FileSystem.h"
 
 #include <QFile>
 #include <QStringDecoder>
-
-namespace {
-
-// A token longer than this cannot be a station number; dropping it keeps a binary
-// file without separators from growing one token without bound.
-constexpr qsizetype MaxTokenLength = 4096;
-
-} // namespace
 
 QString readTokensFromFile(FileSystem &fso, const QString &path,
                            const std::function<bool(QStringView token)> &accept)

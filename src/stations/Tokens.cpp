@@ -17,6 +17,8 @@ QStringList pasteEntries(const QString &source)
 {
     QStringList out;
     auto takePiece = [&](QStringView piece) {
+        if (piece.size() > MaxTokenLength)
+            return;
         // Strip one character at a time until a positive number starts the piece.
         for (qsizetype i = 0; i < piece.size(); ++i) {
             const QStringView rest = piece.mid(i);

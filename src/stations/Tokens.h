@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+// A token longer than this cannot be a station number. Dropping such tokens keeps
+// a pasted or imported blob without separators from costing time and memory.
+inline constexpr qsizetype MaxTokenLength = 4096;
+
 // Removes leading and trailing space characters only (tabs stay).
 QString trimBlanks(const QString &text);
 

@@ -147,6 +147,7 @@ void TestStationList::pasteEntries_data()
     QTest::newRow("tab stays inside") << "12\t34" << QStringList{"12\t34"};
     QTest::newRow("huge number accepted") << "1E400" << QStringList{"1E400"};
     QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("overlong piece dropped") << QString(5000, '0') + "1 7" << QStringList{"7"};
     QTest::newRow("separators only") << " ,, \r\n " << QStringList{};
     // clang-format on
 }
