@@ -79,21 +79,24 @@ quint16 unusedPort()
 
 bool FtpServer::start(quint16 port)
 {
-    m_port = port ? port : unusedPort();
-    m_process.setStandardErrorFile(QProcess::nullDevice());
-    m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start("/usr/bin/python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                                         QString::number(m_port), "-d", m_root});
-    if (!m_process.waitForStarted(10000))
-        return false;
-    for (int i = 0; i < 200; ++i) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_port);
-        if (probe.waitForConnected(100))
-            return true;
-        if (m_process.state() == QProcess::NotRunning)
+    // A free port may be taken by a test running beside us before the server binds
+    // it; a fresh one is tried then.
+    for (int attempt = 0; attempt < (port ? 1 : 3); ++attempt) {
+        m_port = port ? port : unusedPort();
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start("/usr/bin/python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                                             QString::number(m_port), "-d", m_root});
+        if (!m_process.waitForStarted(10000))
             return false;
-        QTest::qWait(50);
+        for (int i = 0; i < 200 && m_process.state() == QProcess::Running; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            if (probe.waitForConnected(100))
+                return true;
+            QTest::qWait(50);
+        }
+        stop();
     }
     return false;
 }
