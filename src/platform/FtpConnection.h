@@ -22,9 +22,6 @@ public:
     // else the reason.
     QString getFile(const QString &remoteName, const QString &localPath);
 
-    QString currentDirectory() const { return m_directory; }
-    QString host() const { return m_host; }
-
 private:
     int perform(const QString &url, bool noBody, void *sink);
     QString urlFor(const QString &directory, const QString &name = QString()) const;

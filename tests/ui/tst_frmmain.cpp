@@ -175,6 +175,9 @@ void TestFrmMain::windowFrameFocusAndTabOrder()
         visited << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(visited, expected);
+
+    press("btnHelp"); // the help file of the program's folder
+    QCOMPARE(m_ui.helpShown, QStringList{programFolder() + "/Brindlewick.hlp"});
 }
 
 void TestFrmMain::typingAndPasting()
