@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
