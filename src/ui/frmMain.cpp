@@ -4,6 +4,7 @@
 #include "ControlTable.h"
 #include "StationListModel.h"
 #include "assembly/SheetBuild.h"
+#include "frmAbout.h"
 #include "platform/FileSystem.h"
 #include "platform/FtpConnection.h"
 #include "platform/UserInteraction.h"
@@ -216,6 +217,7 @@ void frmMain::wireEvents()
     connect(btnGetOutFile, &QPushButton::clicked, this, &frmMain::btnGetOutFile_Click);
     connect(btnContinue, &QPushButton::clicked, this, &frmMain::btnContinue_Click);
     connect(btnHelp, &QPushButton::clicked, this, &frmMain::btnHelp_Click);
+    connect(btnAbout, &QPushButton::clicked, this, &frmMain::btnAbout_Click);
     for (QWidget *target : {static_cast<QWidget *>(cmbGsidList), static_cast<QWidget *>(txtOutFile),
                             static_cast<QWidget *>(txtAdd), static_cast<QWidget *>(txtInFile)})
         target->installEventFilter(this);
@@ -428,6 +430,14 @@ void frmMain::btnGetOutFile_Click()
 void frmMain::btnHelp_Click()
 {
     m_ui.showHelp(m_helpFile);
+}
+
+void frmMain::btnAbout_Click()
+{
+    // Built afresh for every showing, so its texts are always set anew.
+    frmAbout about(this);
+    about.setFont(font());
+    about.exec();
 }
 
 void frmMain::setBusy(bool busy)

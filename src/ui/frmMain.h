@@ -58,6 +58,7 @@ private:
     void btnGetOutFile_Click();
     void btnContinue_Click();
     void btnHelp_Click();
+    void btnAbout_Click();
 
     bool readInFile();
     void updateCount();

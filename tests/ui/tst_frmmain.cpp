@@ -29,6 +29,7 @@ private slots:
     void importByDialogAndDrop();
     void dropsElsewhere();
     void browseForOutput();
+    void aboutBoxShowsFreshAndCloses();
     void continueRefusesBadOutput();
     void continueBuildsAndClears();
     void continueReportsMissingSheets();
@@ -305,6 +306,27 @@ void TestFrmMain::browseForOutput()
     press("btnGetOutFile");
     QCOMPARE(m_ui.dialogStarts.last(), "/out/sheets");
     QCOMPARE(edit("txtOutFile")->text(), "/out/sheets");
+}
+
+void TestFrmMain::aboutBoxShowsFreshAndCloses()
+{
+    // Each press loads it afresh; Enter closes it once, Esc the second time.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            seen << box->windowTitle() << box->findChild<QLabel *>("lblVersion")->text()
+                 << box->findChild<QLabel *>("lblTitle")->text()
+                 << box->findChild<QPushButton *>("cmdOK")->toolTip();
+            QCOMPARE(box->focusWidget()->objectName(), "cmdOK");
+            QTest::keyClick(box, key);
+        });
+        press("btnAbout"); // returns when the box has closed
+        QCOMPARE(seen, (QStringList{"About Brindlewick", "Version 1.3.1    January 9, 2012",
+                                    "Brindlewick", "Return to the program."}));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
 }
 
 void TestFrmMain::continueRefusesBadOutput()
