@@ -18,4 +18,9 @@ struct ControlSpec {
 
 inline constexpr int TwipsPerPixel = 15;
 
+inline int px(int twips)
+{
+    return (twips + TwipsPerPixel / 2) / TwipsPerPixel;
+}
+
 extern const std::array<ControlSpec, 19> frmMainControls;

@@ -18,7 +18,6 @@ const QString ReleaseDate = QStringLiteral("    January 9, 2012");
 
 QRect twips(int left, int top, int width, int height)
 {
-    auto px = [](int t) { return qRound(double(t) / TwipsPerPixel); };
     return {px(left), px(top), px(width), px(height)};
 }
 
@@ -47,11 +46,11 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, QRect geom
     return l;
 }
 
-QFrame *line(QWidget *parent, int y, int height, QColor colour)
+// A horizontal rule across the box, height pixels thick.
+QFrame *line(QWidget *parent, int top, int height, QColor colour)
 {
     auto *f = new QFrame(parent);
-    f->setGeometry(
-        QRect(twips(120, y, 4935, 0).topLeft(), QSize(twips(0, 0, 4935, 0).width(), height)));
+    f->setGeometry(px(120), px(top), px(5055 - 120), height);
     f->setAutoFillBackground(true);
     QPalette palette = f->palette();
     palette.setColor(QPalette::Window, colour);

@@ -45,11 +45,6 @@ QStringList droppedFiles(const QMimeData *data)
     return paths;
 }
 
-int px(int twips)
-{
-    return qRound(double(twips) / TwipsPerPixel);
-}
-
 // Screen readers name a button or label by its caption, so the two change together.
 template <typename Control> void setCaption(Control *control, const QString &text)
 {
