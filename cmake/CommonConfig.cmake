@@ -12,3 +12,14 @@ target_compile_definitions(brindlewick_options INTERFACE
     QT_NO_CAST_TO_ASCII
     QT_USE_QSTRINGBUILDER
     QT_NO_FOREACH)
+
+# zero_padded(<out> <number> <width>): the number with leading zeros up to width digits.
+function(zero_padded out number width)
+    string(LENGTH "${number}" length)
+    set(zeros "")
+    if(length LESS width)
+        math(EXPR missing "${width} - ${length}")
+        string(REPEAT 0 ${missing} zeros)
+    endif()
+    set(${out} "${zeros}${number}" PARENT_SCOPE)
+endfunction()

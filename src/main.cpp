@@ -1,3 +1,4 @@
+#include "Version.h"
 #include "platform/DesktopInteraction.h"
 #include "platform/FileSystem.h"
 #include "startup/AppSettings.h"
@@ -9,7 +10,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
-    QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION));
+    QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION_INFO));
 
     AppSettings settings;
     settings.programDir = QCoreApplication::applicationDirPath();

@@ -36,12 +36,10 @@ std::optional<QString> DesktopInteraction::chooseOpenFile(const QString &title,
 }
 
 std::optional<QString> DesktopInteraction::chooseSaveFile(const QString &title,
-                                                          const QString &fileName,
-                                                          const QString &initialFolder)
+                                                          const QString &startPath)
 {
-    const QString start = fileName.isEmpty() ? initialFolder : fileName;
-    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, start, QString(), nullptr,
-                                                        QFileDialog::DontConfirmOverwrite);
+    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, startPath, QString(),
+                                                        nullptr, QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return std::nullopt;
     return chosen;

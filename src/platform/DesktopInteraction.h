@@ -15,8 +15,7 @@ public:
     void showError(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
-    std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
-                                          const QString &initialFolder) override;
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
     void showHelp(const QString &helpFile) override;
     void end(int exitCode) override;
 

@@ -22,11 +22,10 @@ std::optional<QString> ScriptedInteraction::chooseOpenFile(const QString &title,
 }
 
 std::optional<QString> ScriptedInteraction::chooseSaveFile(const QString &title,
-                                                           const QString &fileName,
-                                                           const QString &initialFolder)
+                                                           const QString &startPath)
 {
     dialogTitles << title;
-    dialogStarts << (fileName.isEmpty() ? initialFolder : fileName);
+    dialogStarts << startPath;
     return std::exchange(nextFile, std::nullopt);
 }
 

@@ -18,8 +18,7 @@ public:
     void showError(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
-    std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
-                                          const QString &initialFolder) override;
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
     void showHelp(const QString &helpFile) override;
     void end(int exitCode) override;
 
@@ -32,7 +31,7 @@ public:
 
     QList<Message> messages;
     QStringList dialogTitles;
-    QStringList dialogStarts; // the file name (or folder) each dialog opened with
+    QStringList dialogStarts; // the path each dialog opened with
     QStringList helpShown;
     bool ended = false;
     int exitCode = -1;

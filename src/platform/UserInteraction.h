@@ -19,8 +19,9 @@ public:
     // Open and Save dialogs; no value when the user cancelled.
     virtual std::optional<QString> chooseOpenFile(const QString &title,
                                                   const QString &fileName) = 0;
-    virtual std::optional<QString> chooseSaveFile(const QString &title, const QString &fileName,
-                                                  const QString &initialFolder) = 0;
+    // startPath: a file name, a folder ending in "/", or a folder and a name.
+    virtual std::optional<QString> chooseSaveFile(const QString &title,
+                                                  const QString &startPath) = 0;
     // Shows the given help document, or switches the viewer to it.
     virtual void showHelp(const QString &helpFile) = 0;
     // Ends the program at once, with no clean-up. The caller returns straight after.

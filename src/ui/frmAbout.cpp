@@ -2,6 +2,7 @@
 
 #include "AppIcon.h"
 #include "ControlTable.h"
+#include "Version.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -21,7 +22,7 @@ QRect twips(int left, int top, int width, int height)
     return {px(left), px(top), px(width), px(height)};
 }
 
-// The second picture: a 16-colour benchmark emblem.
+// The second picture: a 16-colour survey-mark emblem.
 QPixmap emblem()
 {
     QPixmap pixmap(32, 32);

@@ -415,11 +415,24 @@ void frmMain::btnGetOutFile_Click()
     const QString out = txtOutFile->text();
     const QString in = txtInFile->text();
     const bool fromInput = out.isEmpty() && !in.isEmpty();
+    if (fromInput)
+        cdgGetOutFile.initDir = FileSystem::parentFolderName(in);
+    else
+        cdgGetOutFile.fileName = out;
     const std::optional<QString> chosen = m_ui.chooseSaveFile(
-        QStringLiteral("Select The Output PDF File"), fromInput ? QString() : out,
-        fromInput ? FileSystem::parentFolderName(in) : QString());
-    if (chosen)
-        txtOutFile->setText(*chosen);
+        QStringLiteral("Select The Output PDF File"), cdgGetOutFile.startPath(fromInput));
+    if (!chosen)
+        return; // cancelled or failed: silent, nothing changes
+    cdgGetOutFile.fileName = *chosen;
+    txtOutFile->setText(*chosen);
+}
+
+QString SaveDialogSettings::startPath(bool inInitDir) const
+{
+    const QString name = inInitDir ? QFileInfo(fileName).fileName() : fileName;
+    if (initDir.isEmpty() || (!inInitDir && QDir::isAbsolutePath(fileName)))
+        return name;
+    return initDir + (initDir.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + name;
 }
 
 void frmMain::btnHelp_Click()

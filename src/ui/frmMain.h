@@ -21,6 +21,17 @@ class UserInteraction;
 
 // The program's only working window. Its controls hold the user's state (the list,
 // the paths, the edition); the handlers read them, call the core and write back.
+// The settings of the output file's save dialog. Like a dialog control on a form, it
+// keeps them from one use to the next: a setting a use leaves alone keeps its value.
+struct SaveDialogSettings {
+    QString fileName; // the name it opens with; after a confirm, the full path chosen
+    QString initDir;  // the folder it opens in when fileName names none
+
+    // The path the dialog opens with. With inInitDir, the remembered name is shown
+    // in initDir; otherwise fileName as it stands, placed in initDir when relative.
+    QString startPath(bool inInitDir) const;
+};
+
 class frmMain : public QWidget {
     Q_OBJECT
 
@@ -78,6 +89,7 @@ private:
     std::unique_ptr<FtpConnection> m_ftp;
     ShellCommand m_pdfToTextCmd;
     QString m_tmpStr;
+    SaveDialogSettings cdgGetOutFile;
 
     QLabel *lblCount = nullptr;
     QLabel *lblCopyCount = nullptr;

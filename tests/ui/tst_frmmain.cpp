@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "Version.h"
 #include "platform/ScriptedInteraction.h"
 #include "ui/frmMain.h"
 
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -295,17 +297,34 @@ void TestFrmMain::dropsElsewhere()
 
 void TestFrmMain::browseForOutput()
 {
-    press("btnGetOutFile"); // both boxes empty: an empty name; cancelled: no change
-    QCOMPARE(m_ui.dialogTitles.last(), "Select The Output PDF File");
-    QCOMPARE(m_ui.dialogStarts.last(), "");
-    edit("txtInFile")->setText("/data/lists/week.txt");
-    m_ui.nextFile = "/out/sheets"; // no extension added
-    press("btnGetOutFile");
-    QCOMPARE(m_ui.dialogStarts.last(), "/data/lists"); // the input file's folder
-    QCOMPARE(edit("txtOutFile")->text(), "/out/sheets");
-    press("btnGetOutFile");
-    QCOMPARE(m_ui.dialogStarts.last(), "/out/sheets");
-    QCOMPARE(edit("txtOutFile")->text(), "/out/sheets");
+    // Each row: the two boxes, the user's choice (none: cancel), then where the dialog
+    // opened and what the output box holds. The dialog remembers across the rows.
+    struct Use {
+        QString outFile, inFile;
+        std::optional<QString> choice;
+        QString start, result;
+    };
+    const QList<Use> uses = {
+        {"", "", std::nullopt, "", ""}, // both empty, cancelled
+        {"", "/data/lists/week.txt", "/out/sheets", "/data/lists/",
+         "/out/sheets"}, // no extension added
+        {"", "/data/lists/week.txt", std::nullopt, "/data/lists/sheets",
+         ""}, // last name, input's folder
+        {"/x/old.pdf", "/data/lists/week.txt", "/x/old.pdf", "/x/old.pdf",
+         "/x/old.pdf"}, // existing file
+        {"rel.pdf", "", std::nullopt, "/data/lists/rel.pdf",
+         "rel.pdf"}, // relative: the last folder
+    };
+    for (const Use &use : uses) {
+        edit("txtOutFile")->setText(use.outFile);
+        edit("txtInFile")->setText(use.inFile);
+        m_ui.nextFile = use.choice;
+        press("btnGetOutFile");
+        QCOMPARE(m_ui.dialogTitles.last(), "Select The Output PDF File");
+        QCOMPARE(m_ui.dialogStarts.last(), use.start);
+        QCOMPARE(edit("txtOutFile")->text(), use.result);
+        QVERIFY(m_ui.messages.isEmpty());
+    }
 }
 
 void TestFrmMain::aboutBoxShowsFreshAndCloses()
@@ -318,15 +337,23 @@ void TestFrmMain::aboutBoxShowsFreshAndCloses()
             QVERIFY(box);
             seen << box->windowTitle() << box->findChild<QLabel *>("lblVersion")->text()
                  << box->findChild<QLabel *>("lblTitle")->text()
-                 << box->findChild<QPushButton *>("cmdOK")->toolTip();
+                 << box->findChild<QPushButton *>("cmdOK")->toolTip()
+                 << box->findChild<QPlainTextEdit *>("Text1")->toPlainText();
             QCOMPARE(box->focusWidget()->objectName(), "cmdOK");
             QTest::keyClick(box, key);
         });
         press("btnAbout"); // returns when the box has closed
         QCOMPARE(seen, (QStringList{"About Brindlewick", "Version 1.3.1    January 9, 2012",
-                                    "Brindlewick", "Return to the program."}));
+                                    "Brindlewick", "Return to the program.",
+                                    "Brindlewick retrieves English or Metric Oxlade\n"
+                                    "Stationbase data sheets in PDF format, given a list of GSID\n"
+                                    "numbers.  The list can be built from text files, pasted\n"
+                                    "from the clipboard, or entered into a text box.  See the\n"
+                                    "help file for text formatting details.\n\n"
+                                    "The program writes the data sheets to a single PDF.\n"}));
         QVERIFY(!QApplication::activeModalWidget());
     }
+    QCOMPARE(BRINDLEWICK_VERSION_INFO, "1.03.0001"); // the version information's form
 }
 
 void TestFrmMain::continueRefusesBadOutput()
