@@ -9,6 +9,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +32,12 @@ bool namesAFile(const QString &gsid, SourceMode mode)
     // Line breaks cannot travel inside an FTP command.
     return mode != SourceMode::Ftp ||
            std::none_of(gsid.cbegin(), gsid.cend(), [](QChar c) { return c.unicode() < 0x20; });
+}
+
+// An argument takes its bytes, its terminating zero and its pointer.
+qsizetype argumentCost(const QString &argument)
+{
+    return argument.toLocal8Bit().size() + 1 + qsizetype(sizeof(char *));
 }
 
 bool fileNameLess(const QString &a, const QString &b)
@@ -124,16 +132,78 @@ SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QSt
         report.outcome = Report::Cancelled;
         return report;
     }
-    const ShellResult merged = ShellAndWait(mergeCommand(workspaceSheets(), outputPath), 0, -1);
-    if (!merged.succeeded()) {
-        // A tool that failed half-way must not leave a broken output behind.
-        if (merged.result == ShellResult::Finished)
-            m_fso.deleteFile(outputPath, true);
+    if (!mergeSheets(workspaceSheets(), outputPath) || !m_fso.fileExists(outputPath))
         report.outcome = Report::MergeFailed;
-    } else if (!m_fso.fileExists(outputPath)) {
-        report.outcome = Report::MergeFailed;
-    }
     return report;
+}
+
+bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPath)
+{
+    const qsizetype budget =
+        m_config.mergeArgumentBytes > 0 ? m_config.mergeArgumentBytes : systemArgumentBudget();
+    const ShellCommand whole = mergeCommand(sheets, outputPath);
+    if (sheets.size() <= 2 || argumentBytes(whole) <= budget) {
+        const ShellResult merged = ShellAndWait(whole, 0, -1);
+        // A tool that failed half-way must not leave a broken output behind.
+        if (!merged.succeeded() && merged.result == ShellResult::Finished)
+            m_fso.deleteFile(outputPath, true);
+        return merged.succeeded();
+    }
+
+    // Too long for one run: merge consecutive batches into parts, which keep the
+    // sheets' order, then merge the parts the same way. Parts end in ".part", so the
+    // workspace's sheet listing never takes them for sheets.
+    const qsizetype fixed =
+        argumentBytes(mergeCommand({}, m_config.workspaceDir + QStringLiteral("~00000.part")));
+    QStringList parts;
+    QStringList made;
+    bool ok = true;
+    for (qsizetype start = 0; ok && start < sheets.size();) {
+        qsizetype end = start + 1;
+        qsizetype bytes = fixed + argumentCost(sheets[start]);
+        while (end < sheets.size() && end - start < qMax(2, m_config.mergeBatchSize)) {
+            const qsizetype more = argumentCost(sheets[end]);
+            if (end - start >= 2 && bytes + more > budget)
+                break;
+            bytes += more;
+            ++end;
+        }
+        if (end - start == 1) {
+            parts << sheets[start]; // a lone sheet joins the next round as it is
+        } else {
+            const QString part =
+                m_config.workspaceDir +
+                QStringLiteral("~%1.part").arg(++m_partsMade, 5, 10, QLatin1Char('0'));
+            made << part;
+            parts << part;
+            ok =
+                ShellAndWait(mergeCommand(sheets.mid(start, end - start), part), 0, -1).succeeded();
+        }
+        start = end;
+    }
+    ok = ok && mergeSheets(parts, outputPath);
+    for (const QString &part : std::as_const(made))
+        m_fso.deleteFile(part, true);
+    return ok;
+}
+
+qsizetype SheetBuild::argumentBytes(const ShellCommand &command)
+{
+    qsizetype bytes = argumentCost(command.program);
+    for (const QString &argument : command.arguments)
+        bytes += argumentCost(argument);
+    return bytes;
+}
+
+qsizetype SheetBuild::systemArgumentBudget()
+{
+    const long limit = sysconf(_SC_ARG_MAX);
+    qsizetype environment = 0;
+    for (char **entry = environ; *entry; ++entry)
+        environment += qsizetype(std::strlen(*entry)) + 1 + qsizetype(sizeof(char *));
+    // Room for what the pdftk launcher adds on its way to the Java program.
+    constexpr qsizetype Reserve = 128 * 1024;
+    return qMax<qsizetype>(16 * 1024, (limit > 0 ? limit : 128 * 1024) - environment - Reserve);
 }
 
 bool SheetBuild::clearOutput(const QString &outputPath)

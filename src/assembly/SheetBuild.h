@@ -19,6 +19,11 @@ struct BuildConfig {
     QString workspaceDir;         // ends with "/"
     QString programDir;           // holds pdftk
     ShellCommand pdfToTextCmd;
+    // One pdftk run takes a limited argument list. A list that does not fit is merged
+    // in ordered batches of at most mergeBatchSize sheets into intermediate files,
+    // which are then merged in turn. 0 bytes: the system's own limit.
+    int mergeBatchSize = 1000;
+    qsizetype mergeArgumentBytes = 0;
 };
 
 // One Continue run without the window: fetch every sheet of the list into the
@@ -53,6 +58,14 @@ public:
     ShellCommand mergeCommand(const QStringList &sheets, const QString &outputPath) const;
     // The workspace's sheets, in the order they are merged.
     QStringList workspaceSheets() const;
+    // Merges the files in order into the output, in batches when one run cannot take
+    // them all. Intermediate files are removed whatever the outcome.
+    bool mergeSheets(const QStringList &sheets, const QString &outputPath);
+
+    // What a command's arguments take of the system's argument space.
+    static qsizetype argumentBytes(const ShellCommand &command);
+    // The argument space left for one command with this process's environment.
+    static qsizetype systemArgumentBudget();
 
     static QString missingMessage(const QStringList &gsids);
 
@@ -66,4 +79,5 @@ private:
     Edition m_edition = Edition::English;
     QString m_ftpDir;
     QString m_sheetPrefix;
+    int m_partsMade = 0;
 };

@@ -16,6 +16,8 @@ private slots:
     void outputNames_data();
     void outputNames();
     void shareRunMergesInNameOrder();
+    void mergesInOrderedBatches_data();
+    void mergesInOrderedBatches();
     void editionsChooseFolderAndPrefix_data();
     void editionsChooseFolderAndPrefix();
     void outputInUseRetryThenSucceeds();
@@ -137,6 +139,54 @@ void TestSheetBuild::shareRunMergesInNameOrder()
              (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(workspaceFiles().isEmpty());
+}
+
+void TestSheetBuild::mergesInOrderedBatches_data()
+{
+    QTest::addColumn<int>("batchSize");
+    QTest::addColumn<qsizetype>("argumentBytes");
+    QTest::addColumn<int>("parts");
+    QTest::newRow("fits one run") << 2 << qsizetype(1 << 20) << 0;
+    QTest::newRow("pairs, then pairs of parts") << 2 << qsizetype(1) << 3;
+    QTest::newRow("threes, then the parts") << 3 << qsizetype(-1) << 2; // -1: all but fit
+    QTest::newRow("the system's limit") << 1000 << qsizetype(0) << 0;
+}
+
+void TestSheetBuild::mergesInOrderedBatches()
+{
+    QFETCH(int, batchSize);
+    QFETCH(qsizetype, argumentBytes);
+    QFETCH(int, parts);
+    struct DeletionLog : FileSystem {
+        QStringList deleted;
+        FsResult deleteFile(const QString &spec, bool force) override
+        {
+            deleted << spec;
+            return FileSystem::deleteFile(spec, force);
+        }
+    } fso;
+    const QStringList gsids = {"100", "200", "300", "400", "500"};
+    BuildConfig config = shareConfig();
+    if (argumentBytes < 0) {
+        // One byte short of what a single run of these very sheets takes.
+        SheetBuild once(config, m_fso, m_ui);
+        QVERIFY(once.selectEdition(Edition::English));
+        once.fetchAndMerge(gsids, m_out, [](const QString &) {});
+        argumentBytes =
+            SheetBuild::argumentBytes(once.mergeCommand(once.workspaceSheets(), m_out)) - 1;
+        once.cleanUp();
+    }
+    config.mergeBatchSize = batchSize;
+    config.mergeArgumentBytes = argumentBytes;
+    SheetBuild build(config, fso, m_ui);
+    QVERIFY(build.selectEdition(Edition::English));
+    const auto report = build.fetchAndMerge(gsids, m_out, [](const QString &) {});
+    QCOMPARE(report.outcome, SheetBuild::Report::Written);
+    // The order a single run gives, each sheet once; no intermediate file is left.
+    QCOMPARE(stationNamesOf(m_out),
+             (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
+    QCOMPARE(workspaceFiles().size(), 5);
+    QCOMPARE(fso.deleted.filter(".part").size(), parts);
 }
 
 void TestSheetBuild::editionsChooseFolderAndPrefix_data()
