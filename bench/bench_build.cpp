@@ -1,75 +1,70 @@
-// Building the output of 200 stations from the share and from the FTP server:
-// wall time of the whole fetch, rename and merge, median of several runs.
+// One Continue in the real window, offscreen, with the real tools:
+//   bench_build <share folder | ftp host:port> <gsid file> <output.pdf> <workspace>
+// The list comes in through the command line, as a user's would; only Continue is
+// timed. Prints one line of key=value figures; fails when the build reports anything.
 #include "TestSupport.h"
-#include "assembly/SheetBuild.h"
-#include "platform/FtpConnection.h"
 #include "platform/ScriptedInteraction.h"
+#include "ui/frmMain.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
 
-#include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
-qint64 medianRun(const BuildConfig &config, const QStringList &gsids, const QString &out, int runs)
+long peakKilobytes(int who)
 {
-    QList<qint64> times;
-    for (int i = 0; i < runs; ++i) {
-        FileSystem fso;
-        ScriptedInteraction ui;
-        SheetBuild build(config, fso, ui);
-        QElapsedTimer timer;
-        timer.start();
-        if (!build.selectEdition(Edition::English))
-            return -1;
-        const auto report = build.fetchAndMerge(gsids, out, [](const QString &) {});
-        build.cleanUp();
-        times << timer.elapsed();
-        if (report.outcome != SheetBuild::Report::Written || !report.missing.isEmpty() ||
-            stationNamesOf(out).size() != gsids.size())
-            return -1;
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? atoi(argv[1]) : 3;
-    Sandbox box;
-    const QList<DataSheet> stations = sampleStations(200);
-    writeSheetTree(box.dir.filePath("Geod"), stations);
-    QStringList gsids;
-    for (const DataSheet &s : stations)
-        gsids << s.gsid;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 5) {
+        std::fprintf(stderr, "usage: bench_build <share|host:port> <gsids> <out.pdf> <workspace>\n");
+        return 2;
+    }
+    AppSettings settings;
+    settings.programDir = programFolder();
+    const bool share = QFileInfo(args[1]).isDir();
+    settings.shareDir = share ? args[1] + "/" : "/nonexistent/share/";
+    settings.ftpHost = share ? "ftp.geodesy.invalid" : args[1];
+    settings.workspaceDir = QDir(args[4]).absolutePath() + "/";
+    settings.commandLine = args[2];
+
     FileSystem fso;
-    prepareWorkspace(fso, box.workspace());
-
-    BuildConfig config;
-    config.workspaceDir = box.workspace();
-    config.programDir = programFolder();
-    config.pdfToTextCmd = pdfToTextCommand(programFolder(), box.workspace());
-    config.mode = SourceMode::Share;
-    config.shareDir = box.dir.filePath("Geod/");
-    const QString out = box.dir.filePath("out.pdf");
-    const qint64 share = medianRun(config, gsids, out, runs);
-
-    FtpServer server(box.dir.path());
-    if (!server.start())
+    ScriptedInteraction ui;
+    frmMain window(settings, fso, ui);
+    if (!window.Form_Load() || window.sourceMode() != (share ? SourceMode::Share : SourceMode::Ftp)) {
+        std::fprintf(stderr, "bench_build: the source %s was not taken\n", qPrintable(args[1]));
         return 1;
-    FtpConnection ftp(server.host());
-    if (!ftp.connect())
-        return 1;
-    config.mode = SourceMode::Ftp;
-    config.ftp = &ftp;
-    const qint64 overFtp = medianRun(config, gsids, out, runs);
+    }
+    window.show();
+    const qsizetype stations = window.stationList().count();
+    window.findChild<QLineEdit *>("txtOutFile")->setText(args[3]);
 
-    std::printf("200 stations from the share: median %lld ms; from FTP: median %lld ms (%d runs)\n",
-                share, overFtp, runs);
-    return share < 0 || overFtp < 0 ? 1 : 0;
+    QElapsedTimer timer;
+    timer.start();
+    window.findChild<QPushButton *>("btnContinue")->click();
+    const qint64 elapsed = timer.elapsed();
+
+    for (const auto &m : std::as_const(ui.messages))
+        std::fprintf(stderr, "bench_build: %s\n", qPrintable(m.text));
+    if (!ui.messages.isEmpty() || !window.stationList().isEmpty())
+        return 1;
+    std::printf("stations=%lld wall_ms=%lld peak_kb=%ld children_peak_kb=%ld\n",
+                static_cast<long long>(stations), static_cast<long long>(elapsed),
+                peakKilobytes(RUSAGE_SELF), peakKilobytes(RUSAGE_CHILDREN));
+    return 0;
 }

@@ -1,10 +1,11 @@
 #include "FileSystem.h"
 
+#include "ReplacingFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -96,6 +97,10 @@ FsResult FileSystem::deleteFile(const QString &spec, bool force)
     const int slash = spec.lastIndexOf(QLatin1Char('/'));
     const QString folder = slash < 0 ? QStringLiteral(".") : spec.left(slash + 1);
     const QString pattern = spec.mid(slash + 1);
+    // Without wildcards the name can only match itself: no need to list the folder,
+    // which holds every sheet of a build.
+    if (!pattern.contains(QLatin1Char('*')) && !pattern.contains(QLatin1Char('?')))
+        return FsResult::failed(QStringLiteral("File not found"), true);
     const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(pattern));
     const QStringList names = QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -134,22 +139,18 @@ FsResult FileSystem::copyFile(const QString &from, const QString &to)
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return FsResult::failed(source.errorString(), !source.exists());
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly))
+    ReplacingFile target(to);
+    if (!target.open())
         return FsResult::failed(target.errorString());
     char buffer[64 * 1024];
     for (;;) {
         const qint64 n = source.read(buffer, sizeof buffer);
-        if (n < 0) {
-            target.cancelWriting();
+        if (n < 0)
             return FsResult::failed(source.errorString());
-        }
         if (n == 0)
             break;
-        if (target.write(buffer, n) != n) {
-            target.cancelWriting();
+        if (!target.write(buffer, n))
             return FsResult::failed(target.errorString());
-        }
     }
     if (!target.commit())
         return FsResult::failed(target.errorString());

@@ -1,6 +1,7 @@
 #include "FtpConnection.h"
 
-#include <QSaveFile>
+#include "ReplacingFile.h"
+
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -14,10 +15,10 @@ void ensureSession()
     Q_UNUSED(initialised);
 }
 
-size_t writeToSaveFile(char *data, size_t size, size_t count, void *target)
+size_t writeToFile(char *data, size_t size, size_t count, void *target)
 {
-    auto *file = static_cast<QSaveFile *>(target);
-    return size_t(file->write(data, qint64(size * count)));
+    auto *file = static_cast<ReplacingFile *>(target);
+    return file->write(data, qint64(size * count)) ? size * count : 0;
 }
 
 // Answers that come from the server itself; repeating the request cannot help.
@@ -78,7 +79,7 @@ int FtpConnection::perform(const QString &url, bool noBody, void *sink)
     const QByteArray u = url.toUtf8();
     curl_easy_setopt(curl, CURLOPT_URL, u.constData());
     curl_easy_setopt(curl, CURLOPT_NOBODY, noBody ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, sink ? writeToSaveFile : nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, sink ? writeToFile : nullptr);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, sink);
     return curl_easy_perform(curl);
 }
@@ -110,13 +111,12 @@ QString FtpConnection::getFile(const QString &remoteName, const QString &localPa
 {
     int code = CURLE_OK;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        QSaveFile target(localPath);
-        if (!target.open(QIODevice::WriteOnly))
+        ReplacingFile target(localPath);
+        if (!target.open())
             return target.errorString();
         code = perform(urlFor(m_directory, remoteName), false, &target);
         if (code == CURLE_OK)
             return target.commit() ? QString() : target.errorString();
-        target.cancelWriting();
         if (!worthRetrying(code))
             break;
     }

@@ -5,6 +5,7 @@
 #include "startup/Startup.h"
 #include "stations/StationList.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <memory>
 
@@ -90,6 +91,7 @@ private:
     ShellCommand m_pdfToTextCmd;
     QString m_tmpStr;
     SaveDialogSettings cdgGetOutFile;
+    QElapsedTimer m_progressClock; // when the progress was last painted
 
     QLabel *lblCount = nullptr;
     QLabel *lblCopyCount = nullptr;

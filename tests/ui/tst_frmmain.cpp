@@ -386,7 +386,7 @@ void TestFrmMain::continueBuildsAndClears()
     const QString out = m_box->dir.filePath("sheets.pdf");
     edit("txtOutFile")->setText("  " + out + " ");
 
-    // Each time the run services events, note the progress text and whether the
+    // Each time the run services events, note the progress text if the
     // window shows itself busy: wait pointer, progress label, every control disabled.
     QStringList busyProgress;
     QTimer spy;
@@ -406,7 +406,11 @@ void TestFrmMain::continueBuildsAndClears()
     press("btnContinue");
     spy.stop();
 
-    QCOMPARE(busyProgress, (QStringList{"1", "2", "3", "Writing"}));
+    // The counter is painted at most once a frame, so a quick run shows its first
+    // number and then the last word.
+    QVERIFY(busyProgress.size() >= 2);
+    QCOMPARE(busyProgress.first(), "1");
+    QCOMPARE(busyProgress.last(), "Writing");
     QCOMPARE(stationNamesOf(out), (QStringList{"ALPHA", "MIKE", "ZULU"}));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(shownEntries().isEmpty());

@@ -132,6 +132,19 @@ QList<DataSheet> sampleStations(int count)
     return out;
 }
 
+QList<DataSheet> longNamedStations(int count)
+{
+    QList<DataSheet> out = sampleStations(count);
+    for (DataSheet &s : out) {
+        // The number stays in the name, so every name is still different.
+        const QString name = s.stationName + QStringLiteral(" AZIMUTH REFERENCE MARK RESET 1987");
+        s.stationName = name.left(38).trimmed();
+        s.county = QStringLiteral("Upper ") + s.county.section(QLatin1Char(','), 0, 0) +
+                   QStringLiteral(" Heights Township,") + s.county.section(QLatin1Char(','), 1);
+    }
+    return out;
+}
+
 bool writeSheetTree(const QString &root, const QList<DataSheet> &stations)
 {
     const QDir dir(root);

@@ -29,6 +29,10 @@ bool writeDataSheet(const QString &path, const DataSheet &sheet, SampleEdition e
 // A fixed set of realistic sample stations, the same on every call.
 QList<DataSheet> sampleStations(int count);
 
+// The same stations with names and counties as long as the sheets allow, which
+// give sheet file names of about 70 characters.
+QList<DataSheet> longNamedStations(int count);
+
 // Writes every station in both editions below root, in the share's layout:
 // "PDF Single Sheet/GSID_<n>.pdf" and "PDF Metric Sheet/M_GSID_<n>.pdf".
 bool writeSheetTree(const QString &root, const QList<DataSheet> &stations);

@@ -1,5 +1,6 @@
 // Writes the bundled sample data sheets, and optionally a GSID list naming them:
-// sheetgen <folder> [count] [list-file]
+// sheetgen <folder> [count] [list-file] [long]
+// "long" gives the stations long names and counties.
 #include "DataSheet.h"
 
 #include <QCoreApplication>
@@ -11,11 +12,12 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: sheetgen <folder> [count] [list-file]\n");
+        std::fprintf(stderr, "usage: sheetgen <folder> [count] [list-file] [long]\n");
         return 2;
     }
     const int count = args.size() > 2 ? args[2].toInt() : 25;
-    const QList<DataSheet> stations = sampleStations(count);
+    const bool longNames = args.size() > 4 && args[4] == QStringLiteral("long");
+    const QList<DataSheet> stations = longNames ? longNamedStations(count) : sampleStations(count);
     if (!writeSheetTree(args[1], stations)) {
         std::fprintf(stderr, "sheetgen: cannot write below %s\n", qPrintable(args[1]));
         return 1;

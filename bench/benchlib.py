@@ -1,0 +1,108 @@
+"""Shared pieces of the benchmark scripts: paths, sample sheets, the FTP server,
+medians and the README section each benchmark writes."""
+
+import os
+import platform
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build")
+README = os.path.join(ROOT, "README.md")
+
+
+def generate_sheets(folder, count, long_names=False):
+    """Writes count sample stations below folder; returns the GSID list file."""
+    listing = folder + ".txt"
+    args = [os.path.join(BUILD, "tools/sheetgen/sheetgen"), folder, str(count), listing]
+    if long_names:
+        args.append("long")
+    subprocess.run(args, check=True)
+    # Warm the page cache, so the first measured run reads like the others.
+    for edition in ("PDF Single Sheet", "PDF Metric Sheet"):
+        directory = os.path.join(folder, edition)
+        for name in os.listdir(directory):
+            with open(os.path.join(directory, name), "rb") as f:
+                f.read()
+    return listing
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class FtpServer:
+    """A read-only anonymous pyftpdlib server on 127.0.0.1 serving root."""
+
+    def __init__(self, root):
+        self.port = free_port()
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1",
+             "-p", str(self.port), "-d", root],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        sys.exit("the FTP server did not start")
+
+    @property
+    def host(self):
+        return "127.0.0.1:%d" % self.port
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def machine():
+    """One line describing the machine the figures come from."""
+    cpu = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = re.sub(r"\s+", " ", line.split(":", 1)[1].strip())
+                break
+    with open("/proc/meminfo") as f:
+        mem_kb = int(f.readline().split()[1])
+    distro = "Linux"
+    try:
+        with open("/etc/os-release") as f:
+            for line in f:
+                if line.startswith("PRETTY_NAME="):
+                    distro = line.split("=", 1)[1].strip().strip('"')
+    except OSError:
+        pass
+    return "%s, %d cores, %.0f GiB, %s, %s" % (
+        cpu, os.cpu_count(), mem_kb / 1024 / 1024, distro, time.strftime("%Y-%m-%d"))
+
+
+def write_readme_block(name, lines):
+    """Replaces the README's block for this benchmark, between its two markers,
+    adding it at the end of the Performance section when it is not there yet."""
+    begin, end = "<!-- %s: begin -->" % name, "<!-- %s: end -->" % name
+    block = "\n".join([begin] + lines + [end])
+    with open(README) as f:
+        text = f.read()
+    if begin in text and end in text:
+        text = text[:text.index(begin)] + block + text[text.index(end) + len(end):]
+    else:
+        if "\n## Performance\n" not in text:
+            text = text.rstrip("\n") + "\n\n## Performance\n"
+        text = text.rstrip("\n") + "\n\n" + block + "\n"
+    with open(README, "w") as f:
+        f.write(text)
