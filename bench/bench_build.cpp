@@ -32,7 +32,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 5) {
-        std::fprintf(stderr, "usage: bench_build <share|host:port> <gsids> <out.pdf> <workspace>\n");
+        std::fprintf(stderr,
+                     "usage: bench_build <share|host:port> <gsids> <out.pdf> <workspace>\n");
         return 2;
     }
     AppSettings settings;
@@ -46,7 +47,8 @@ int main(int argc, char *argv[])
     FileSystem fso;
     ScriptedInteraction ui;
     frmMain window(settings, fso, ui);
-    if (!window.Form_Load() || window.sourceMode() != (share ? SourceMode::Share : SourceMode::Ftp)) {
+    if (!window.Form_Load() ||
+        window.sourceMode() != (share ? SourceMode::Share : SourceMode::Ftp)) {
         std::fprintf(stderr, "bench_build: the source %s was not taken\n", qPrintable(args[1]));
         return 1;
     }

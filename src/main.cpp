@@ -5,6 +5,9 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -27,5 +30,13 @@ int main(int argc, char *argv[])
     if (!window.Form_Load())
         return 1;
     window.show();
+    // For smoke tests and the start-up benchmark: say so once the window is up, and leave.
+    if (qEnvironmentVariableIsSet("BRINDLEWICK_EXIT_WHEN_SHOWN")) {
+        QTimer::singleShot(0, &app, [] {
+            std::puts("shown");
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
+    }
     return app.exec();
 }
