@@ -4,13 +4,12 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace {
-
-QPixmap drawIcon(int size)
+QImage appIconImage(int size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
+    // The same shapes as resources/desktop/brindlewick.svg, the desktop's icon.
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
     p.setPen(QPen(QColor(60, 50, 30), s / 16));
@@ -26,15 +25,13 @@ QPixmap drawIcon(int size)
     p.drawPath(triangle);
     p.setBrush(Qt::white);
     p.drawEllipse(QPointF(s * 0.5, s * 0.53), s * 0.06, s * 0.06);
-    return pixmap;
+    return image;
 }
-
-} // namespace
 
 QIcon appIcon()
 {
     QIcon icon;
-    icon.addPixmap(drawIcon(16));
-    icon.addPixmap(drawIcon(32));
+    for (const int size : IconSizes)
+        icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     return icon;
 }

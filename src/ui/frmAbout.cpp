@@ -56,6 +56,7 @@ QFrame *line(QWidget *parent, int top, int height, QColor colour)
     QPalette palette = f->palette();
     palette.setColor(QPalette::Window, colour);
     f->setPalette(palette);
+    f->setAccessibleName(QStringLiteral("Separator"));
     return f;
 }
 
@@ -79,8 +80,10 @@ frmAbout::frmAbout(QWidget *parent)
 
     auto *picIcon = label(this, "picIcon", QString(), twips(240, 240, 480, 480));
     picIcon->setPixmap(appIcon().pixmap(32, 32));
+    picIcon->setAccessibleName(QStringLiteral("Brindlewick icon"));
     auto *image1 = label(this, "Image1", QString(), twips(240, 840, 480, 480));
     image1->setPixmap(emblem());
+    image1->setAccessibleName(QStringLiteral("Survey mark emblem"));
     lblTitle = label(this, "lblTitle", QString(), twips(1080, 330, 3885, 360));
     QFont titleFont = font();
     titleFont.setPointSizeF(13.5);
@@ -131,6 +134,7 @@ frmAbout::frmAbout(QWidget *parent)
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setGeometry(twips(3720, 4440, 1260, 345));
     cmdOK->setToolTip(QStringLiteral("Return to the program."));
+    cmdOK->setAccessibleDescription(cmdOK->toolTip());
     cmdOK->setDefault(true); // Enter presses it; QDialog maps Esc to reject, which closes too
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     setTabOrder(cmdOK, text1);

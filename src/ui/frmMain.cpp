@@ -46,10 +46,12 @@ QStringList droppedFiles(const QMimeData *data)
 }
 
 // Screen readers name a button or label by its caption, so the two change together.
+// Screen readers name a control by its caption; an empty caption would leave the
+// control nameless, so it keeps its object name's sense instead.
 template <typename Control> void setCaption(Control *control, const QString &text)
 {
     control->setText(text);
-    control->setAccessibleName(text);
+    control->setAccessibleName(text.isEmpty() ? control->property("emptyName").toString() : text);
 }
 
 } // namespace
@@ -116,8 +118,10 @@ void frmMain::createControls()
         }
         w->setObjectName(QString::fromUtf8(spec.name));
         w->setGeometry(px(spec.left), px(spec.top), px(spec.width), px(spec.height));
-        if (spec.tooltip)
+        if (spec.tooltip) {
             w->setToolTip(QString::fromUtf8(spec.tooltip));
+            w->setAccessibleDescription(w->toolTip());
+        }
         w->setVisible(!spec.hidden);
     }
 
@@ -142,6 +146,8 @@ void frmMain::createControls()
     btnEnglish = static_cast<QRadioButton *>(child("btnEnglish"));
     btnMetric = static_cast<QRadioButton *>(child("btnMetric"));
 
+    lblCopyCount->setProperty("emptyName", QStringLiteral("Progress"));
+    setCaption(lblCopyCount, lblCopyCount->text());
     lblCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblCopyCount->setAlignment(Qt::AlignCenter);
     btnEnglish->setChecked(true);

@@ -291,7 +291,10 @@ void TestFrmMain::dropsElsewhere()
     drop(get("btnContinue"), {QUrl::fromLocalFile(file)});
     QVERIFY(shownEntries().isEmpty());
     edit("txtOutFile")->setText("/old/path.pdf");
-    drop(edit("txtOutFile"), {QUrl::fromLocalFile(other), QUrl::fromLocalFile(file)});
+    drop(edit("txtOutFile"), {QUrl::fromLocalFile(other), QUrl::fromLocalFile(file),
+                              QUrl::fromLocalFile(m_box->dir.filePath("z.pdf"))});
+    QCOMPARE(edit("txtOutFile")->text(), other);
+    drop(edit("txtOutFile"), {}, "plain text, no files");
     QCOMPARE(edit("txtOutFile")->text(), other);
 }
 

@@ -1,0 +1,138 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QTest>
+
+// The installed program, the Debian package and the desktop files, checked from a
+// real install into scratch folders.
+class TestInstall : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void installedProgramRunsFromItsOwnFolder();
+    void desktopFilesValidate();
+    void debianPackageInstallsAndRuns();
+
+private:
+    struct Run {
+        int exitCode = -1;
+        QString output;
+    };
+    static Run run(const QString &program, const QStringList &args, int timeoutMs = 120000);
+    // Starts the program as a user would, and reports whether its window came up.
+    static void startsAndShowsItsWindow(const QString &launcher);
+
+    QTemporaryDir m_prefix;
+};
+
+TestInstall::Run TestInstall::run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {-1, QString::fromLocal8Bit(p.readAll()) + "\n(timed out)"};
+    }
+    const int code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return {code, QString::fromLocal8Bit(p.readAll())};
+}
+
+void TestInstall::startsAndShowsItsWindow(const QString &launcher)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
+    p.setProcessEnvironment(env);
+    p.start(launcher, {});
+    QVERIFY2(p.waitForFinished(60000), qPrintable(launcher));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && out == "shown\n",
+             qPrintable(out + QString::fromLocal8Bit(p.readAllStandardError())));
+}
+
+void TestInstall::initTestCase()
+{
+    QVERIFY(m_prefix.isValid());
+    const Run install =
+        run(CMAKE_COMMAND, {"--install", BRINDLEWICK_BUILD_DIR, "--prefix", m_prefix.path()});
+    QVERIFY2(install.exitCode == 0, qPrintable(install.output));
+}
+
+void TestInstall::installedProgramRunsFromItsOwnFolder()
+{
+    const QDir prefix(m_prefix.path());
+    const QString folder = prefix.filePath("lib/brindlewick/");
+    QVERIFY(QFileInfo(folder + "brindlewick").isExecutable());
+    QVERIFY(QFileInfo(folder + "Brindlewick.hlp").isFile());
+    QCOMPARE(QFileInfo(folder + "pdftk").symLinkTarget(), QFileInfo(PDFTK_PATH).absoluteFilePath());
+    QCOMPARE(QFileInfo(folder + "pdftotext").symLinkTarget(),
+             QFileInfo(PDFTOTEXT_PATH).absoluteFilePath());
+    QCOMPARE(QDir(folder + "demo/geod/PDF Single Sheet").entryList(QDir::Files).size(), 25);
+    QCOMPARE(QDir(folder + "demo/geod/PDF Metric Sheet").entryList(QDir::Files).size(), 25);
+    QVERIFY(!QFileInfo::exists(folder + "demo/geod/.generated"));
+    QCOMPARE(QFileInfo(prefix.filePath("bin/brindlewick")).symLinkTarget(), folder + "brindlewick");
+
+    for (const int size : {16, 32, 48}) {
+        const QImage icon(
+            prefix.filePath(QString("share/icons/hicolor/%1x%1/apps/brindlewick.png").arg(size)));
+        QCOMPARE(icon.size(), QSize(size, size));
+    }
+    QVERIFY(
+        QFileInfo(prefix.filePath("share/icons/hicolor/scalable/apps/brindlewick.svg")).isFile());
+
+    // Through the bin/ link: the program must find its sample share in its real folder.
+    startsAndShowsItsWindow(prefix.filePath("bin/brindlewick"));
+}
+
+void TestInstall::desktopFilesValidate()
+{
+    const QDir prefix(m_prefix.path());
+    const QString desktop =
+        prefix.filePath("share/applications/org.example.oxlade.brindlewick.desktop");
+    const QString metainfo =
+        prefix.filePath("share/metainfo/org.example.oxlade.brindlewick.metainfo.xml");
+    const Run entry = run("desktop-file-validate", {desktop});
+    QVERIFY2(entry.exitCode == 0 && entry.output.trimmed().isEmpty(), qPrintable(entry.output));
+    const Run info = run("appstreamcli", {"validate", "--no-net", metainfo});
+    QVERIFY2(info.exitCode == 0, qPrintable(info.output));
+
+    QFile file(metainfo);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("<release version=\"1.3.1\""));
+}
+
+void TestInstall::debianPackageInstallsAndRuns()
+{
+    QTemporaryDir out;
+    QTemporaryDir root;
+    const Run pack = run(CPACK_COMMAND, {"-G", "DEB", "-B", out.path(), "--config",
+                                         QString(BRINDLEWICK_BUILD_DIR) + "/CPackConfig.cmake"});
+    QVERIFY2(pack.exitCode == 0, qPrintable(pack.output));
+    const QStringList debs = QDir(out.path()).entryList({"*.deb"}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    const QString deb = QDir(out.path()).filePath(debs.first());
+
+    const Run fields = run("dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
+    QVERIFY2(fields.exitCode == 0, qPrintable(fields.output));
+    QVERIFY(fields.output.contains("Package: brindlewick"));
+    QVERIFY(fields.output.contains("Version: 1.3.1"));
+    for (const char *dependency : {"libqt6widgets6", "libcurl4", "poppler-utils", "pdftk-java"})
+        QVERIFY2(fields.output.contains(dependency), dependency);
+
+    const Run unpack = run("dpkg", {"-x", deb, root.path()});
+    QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+    const QDir usr(root.filePath("usr"));
+    QVERIFY(QFileInfo(usr.filePath("lib/brindlewick/Brindlewick.hlp")).isFile());
+    QVERIFY(QFileInfo(usr.filePath("share/applications/org.example.oxlade.brindlewick.desktop"))
+                .isFile());
+    startsAndShowsItsWindow(usr.filePath("bin/brindlewick"));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
