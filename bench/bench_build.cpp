@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() != 5) {
         std::fprintf(stderr,
-                     "usage: bench_build <share|host:port> <gsids> <out.pdf> <workspace>\n");
+                     "usage: bench_build <share|host:port> <gsids> <out.pdf> <temp folder>\n");
         return 2;
     }
     AppSettings settings;
@@ -41,8 +41,8 @@ int main(int argc, char *argv[])
     const bool share = QFileInfo(args[1]).isDir();
     settings.shareDir = share ? args[1] + "/" : "/nonexistent/share/";
     settings.ftpHost = share ? "ftp.geodesy.invalid" : args[1];
-    settings.workspaceDir = QDir(args[4]).absolutePath() + "/";
-    settings.commandLine = args[2];
+    settings.tempRoot = QDir(args[4]).absolutePath(); // the workspace is made in it
+    settings.arguments = {args[2]};
 
     FileSystem fso;
     ScriptedInteraction ui;

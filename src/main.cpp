@@ -2,6 +2,7 @@
 #include "platform/DesktopInteraction.h"
 #include "platform/FileSystem.h"
 #include "startup/AppSettings.h"
+#include "startup/Workspace.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -21,8 +22,8 @@ int main(int argc, char *argv[])
     settings.shareDir =
         share.isEmpty() ? settings.programDir + QStringLiteral("/demo/geod/") : share;
     settings.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
-    settings.workspaceDir = QStringLiteral("/tmp/DS~Temp/");
-    settings.commandLine = app.arguments().mid(1).join(QLatin1Char(' '));
+    settings.tempRoot = Workspace::defaultTempRoot();
+    settings.arguments = app.arguments().mid(1);
 
     FileSystem fso;
     DesktopInteraction ui;

@@ -6,10 +6,16 @@
 #include "platform/UserInteraction.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <QScopeGuard>
+#include <QSet>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -88,14 +94,28 @@ bool SheetBuild::selectEdition(Edition edition)
     return true;
 }
 
-bool SheetBuild::fetch(const QString &gsid, const QString &target)
+FsResult SheetBuild::fetch(const QString &gsid, const QString &target)
 {
     if (!namesAFile(gsid, m_config.mode))
-        return false;
+        return FsResult::failed(QStringLiteral("Not a file name"), true);
     const QString source = m_sheetPrefix + gsid + QStringLiteral(".pdf");
-    if (m_config.mode == SourceMode::Ftp)
-        return m_config.ftp && m_config.ftp->getFile(source, target).isEmpty();
-    return bool(m_fso.copyFile(source, target));
+    if (m_config.mode == SourceMode::Ftp) {
+        return m_config.ftp ? m_config.ftp->getFile(source, target)
+                            : FsResult::failed(QStringLiteral("No connection"));
+    }
+    return m_fso.copyFile(source, target);
+}
+
+QString SheetBuild::workspaceProblem(const FsResult &failure) const
+{
+    const QString folder = m_config.workspaceDir;
+    if (failure.code == ENOSPC || failure.code == EDQUOT)
+        return QStringLiteral("The workspace folder ") + folder +
+               QStringLiteral(" is full; no output file was written.");
+    if (!m_fso.folderExists(folder))
+        return QStringLiteral("The workspace folder ") + folder +
+               QStringLiteral(" vanished during the build; no output file was written.");
+    return QString();
 }
 
 SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QString &outputPath,
@@ -105,36 +125,127 @@ SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QSt
     const QString tempPdf = m_config.workspaceDir + QStringLiteral("Temp.pdf");
     const QString sourcePrefix =
         m_edition == Edition::Metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_");
-    int fetched = 0;
+    QList<Sheet> sheets;
+    QList<qsizetype> missing; // list positions
+    bool fetchedAny = false;
     for (qsizetype i = 0; i < gsids.size(); ++i) {
         progress(QString::number(i + 1));
         const QString &gsid = gsids[i];
         // A failed fetch must never hand the previous sheet to the renaming again.
         m_fso.deleteFile(tempPdf, true);
-        if (!fetch(gsid, tempPdf)) {
-            report.missing << gsid;
+        const FsResult fetched = fetch(gsid, tempPdf);
+        if (!fetched) {
+            report.problem = workspaceProblem(fetched);
+            if (!report.problem.isEmpty()) {
+                report.outcome = Report::WorkspaceFailed;
+                report.missing = gsids;
+                return report;
+            }
+            missing << i;
             continue;
         }
+        fetchedAny = true;
         const RenameOutcome renamed =
             renameCurrPdf(m_config.pdfToTextCmd, m_config.workspaceDir, m_fso,
-                          sourcePrefix + gsid + QStringLiteral(".pdf"));
+                          sourcePrefix + gsid + QStringLiteral(".pdf"), m_config.textTimeOutMs);
         if (renamed.kind == RenameOutcome::Unreadable)
-            report.missing << gsid;
+            missing << i;
         else
-            ++fetched;
+            sheets.append({i, gsid, m_config.workspaceDir + renamed.fileName, renamed.stem});
     }
     progress(QStringLiteral("Writing"));
-    if (fetched == 0) {
-        report.outcome = Report::NothingFetched;
-        return report;
-    }
-    if (!clearOutput(outputPath)) {
-        report.outcome = Report::Cancelled;
-        return report;
-    }
-    if (!mergeSheets(workspaceSheets(), outputPath) || !m_fso.fileExists(outputPath))
-        report.outcome = Report::MergeFailed;
+    if (sheets.isEmpty())
+        report.outcome = fetchedAny ? Report::NothingReadable : Report::NothingFetched;
+    else
+        writeOutput(sheets, outputPath, report, missing);
+    std::sort(missing.begin(), missing.end());
+    for (const qsizetype i : std::as_const(missing))
+        report.missing << gsids[i];
     return report;
+}
+
+void SheetBuild::writeOutput(QList<Sheet> &sheets, const QString &outputPath, Report &report,
+                             QList<qsizetype> &missing)
+{
+    const QString output = QFileInfo(outputPath).absoluteFilePath();
+    // The new output is written beside the old one and replaces it only when whole,
+    // so no failure can cost the user the file they had.
+    QString draft;
+    for (;;) {
+        const FsResult made = m_fso.createDraft(output, &draft);
+        if (made)
+            break;
+        if (!askToRetryReplacing(output, made)) {
+            report.outcome = Report::Cancelled;
+            return;
+        }
+    }
+    const auto dropDraft = qScopeGuard([&] { m_fso.deleteFile(draft, true); });
+
+    sortForMerge(sheets);
+    auto paths = [&] {
+        QStringList out;
+        for (const Sheet &sheet : std::as_const(sheets))
+            out << sheet.path;
+        return out;
+    };
+    bool merged = mergeSheets(paths(), draft);
+    if (!merged) {
+        // One sheet the merge tool cannot read must not sink the others.
+        // When it can read none of them, the tool is at fault, not the sheets.
+        const QStringList found = unmergeable(paths());
+        const QSet<QString> bad(found.cbegin(), found.cend());
+        if (!bad.isEmpty() && bad.size() < sheets.size()) {
+            sheets.removeIf([&](const Sheet &sheet) {
+                if (!bad.contains(sheet.path))
+                    return false;
+                missing << sheet.index;
+                return true;
+            });
+            merged = mergeSheets(paths(), draft);
+        }
+    }
+    if (!merged || QFileInfo(draft).size() == 0) {
+        report.outcome = Report::MergeFailed;
+        report.problem =
+            QStringLiteral("The output file ") + output + QStringLiteral(" could not be written.");
+        return;
+    }
+    for (;;) {
+        const FsResult replaced = m_fso.replaceFile(draft, output);
+        if (replaced)
+            return;
+        if (!askToRetryReplacing(output, replaced)) {
+            report.outcome = Report::Cancelled;
+            return;
+        }
+    }
+}
+
+bool SheetBuild::askToRetryReplacing(const QString &outputPath, const FsResult &failure)
+{
+    const bool inUse = failure.code == EBUSY || failure.code == ETXTBSY;
+    const QString text =
+        inUse ? QStringLiteral(
+                    "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.")
+              : QStringLiteral("The output file ") + outputPath +
+                    QStringLiteral(" could not be replaced: ") +
+                    FileSystem::causeText(failure, QFileInfo(outputPath).absolutePath()) +
+                    QLatin1Char('.');
+    return m_ui.askRetryCancel(text);
+}
+
+QStringList SheetBuild::unmergeable(const QStringList &sheets)
+{
+    const QString probe = m_config.workspaceDir + QStringLiteral("~probe.part");
+    const bool fine = mergeSheets(sheets, probe);
+    m_fso.deleteFile(probe, true);
+    if (fine)
+        return {};
+    if (sheets.size() == 1)
+        return sheets;
+    const qsizetype half = sheets.size() / 2;
+    return unmergeable(sheets.mid(0, half)) + unmergeable(sheets.mid(half));
 }
 
 bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPath)
@@ -206,34 +317,22 @@ qsizetype SheetBuild::systemArgumentBudget()
     return qMax<qsizetype>(16 * 1024, (limit > 0 ? limit : 128 * 1024) - environment - Reserve);
 }
 
-bool SheetBuild::clearOutput(const QString &outputPath)
-{
-    for (;;) {
-        if (!m_fso.fileExists(outputPath))
-            return true;
-        if (m_fso.deleteFile(outputPath, true))
-            return true;
-        if (!m_ui.askRetryCancel(QStringLiteral(
-                "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.")))
-            return false;
-    }
-}
-
 void SheetBuild::cleanUp()
 {
-    // An empty workspace is fine: nothing may have been fetched.
-    m_fso.deleteFile(m_config.workspaceDir + QLatin1Char('*'), true);
+    // Every file found, whatever its name: a listing, never a pattern.
+    const QStringList names =
+        QDir(m_config.workspaceDir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names)
+        m_fso.deleteFile(m_config.workspaceDir + name, true);
 }
 
-QStringList SheetBuild::workspaceSheets() const
+void SheetBuild::sortForMerge(QList<Sheet> &sheets)
 {
-    QStringList names = QDir(m_config.workspaceDir)
-                            .entryList({QStringLiteral("*.pdf")}, QDir::Files | QDir::Hidden);
-    std::sort(names.begin(), names.end(), fileNameLess);
-    QStringList paths;
-    for (const QString &name : names)
-        paths << QDir(m_config.workspaceDir).absoluteFilePath(name);
-    return paths;
+    std::stable_sort(sheets.begin(), sheets.end(), [](const Sheet &a, const Sheet &b) {
+        if (a.stem != b.stem)
+            return fileNameLess(a.stem, b.stem);
+        return a.index < b.index;
+    });
 }
 
 ShellCommand SheetBuild::mergeCommand(const QStringList &sheets, const QString &outputPath) const
@@ -245,11 +344,30 @@ ShellCommand SheetBuild::mergeCommand(const QStringList &sheets, const QString &
     return {m_config.programDir + QStringLiteral("/pdftk"), arguments};
 }
 
+QString SheetBuild::toolProblem(const QString &programDir)
+{
+    for (const QLatin1String tool : {QLatin1String("pdftotext"), QLatin1String("pdftk")}) {
+        const QString path = programDir + QLatin1Char('/') + tool;
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(path);
+        if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            ::access(native.constData(), X_OK) != 0)
+            return QStringLiteral("The program ") + tool +
+                   QStringLiteral(" could not be run from ") + programDir + QLatin1Char('.');
+    }
+    return QString();
+}
+
 QString SheetBuild::missingMessage(const QStringList &gsids)
 {
     QString text = QStringLiteral("No data sheet could be fetched for these GSIDs:\r\n") +
                    gsids.mid(0, MissingListed).join(QStringLiteral(", "));
     if (gsids.size() > MissingListed)
         text += QStringLiteral(", and %1 more").arg(gsids.size() - MissingListed);
-    return text;
+    return text + QStringLiteral("\r\nThey were left in the list.");
+}
+
+QString SheetBuild::missingDetails(const QStringList &gsids)
+{
+    return gsids.join(QLatin1Char('\n'));
 }

@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <csignal>
+
 namespace {
 
 // The text's lines; none when the tool wrote no text file.
@@ -25,11 +27,16 @@ QStringList readLines(FileSystem &fso, const QString &path)
 } // namespace
 
 RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &workspaceDir,
-                            FileSystem &fso, const QString &sourceName)
+                            FileSystem &fso, const QString &sourceName, int timeOutMs)
 {
     const QString tempPdf = workspaceDir + QStringLiteral("Temp.pdf");
     const QString textFile = workspaceDir + QStringLiteral("Text.txt");
-    const ShellResult run = ShellAndWait(pdfToTextCmd, 0, -1);
+    // Whatever stands under the text's name goes first: the tool must never write
+    // through a link planted there.
+    fso.deleteFile(textFile, true);
+    const ShellResult run = ShellAndWait(pdfToTextCmd, 0, timeOutMs);
+    if (run.result == ShellResult::TimedOut && run.pid > 0)
+        ::kill(pid_t(run.pid), SIGKILL);
     const QStringList lines = readLines(fso, textFile);
     fso.deleteFile(textFile, true);
 
@@ -47,10 +54,11 @@ RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &wor
     outcome.kind = name ? RenameOutcome::Renamed : RenameOutcome::NoLabel;
     // A sheet without the label (or without any text) keeps its source name, so
     // the next fetch cannot overwrite it.
-    outcome.fileName = unusedFileName(workspaceDir, safeFileName(name.value_or(sourceName)));
+    outcome.stem = safeFileName(name.value_or(sourceName));
+    outcome.fileName = unusedFileName(workspaceDir, outcome.stem);
     if (!fso.moveFile(tempPdf, workspaceDir + outcome.fileName)) {
         fso.deleteFile(tempPdf, true);
-        return {RenameOutcome::Unreadable, QString()};
+        return {RenameOutcome::Unreadable, QString(), QString()};
     }
     return outcome;
 }

@@ -14,9 +14,11 @@ struct RenameOutcome {
     };
     Kind kind = Unreadable;
     QString fileName; // the sheet's name in the workspace, when it stays
+    QString stem;     // that name before a " (2)" was added to make it unique
 };
 
 // Names the sheet just fetched to the workspace's Temp.pdf after the station in its
 // text, so that sheets pile up one file per station. Text.txt never outlives the call.
+// A text tool still running after timeOutMs is ended and the sheet counts as unreadable.
 RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &workspaceDir,
-                            FileSystem &fso, const QString &sourceName);
+                            FileSystem &fso, const QString &sourceName, int timeOutMs = 60000);

@@ -23,6 +23,15 @@ int startErrorNumber(const QString &program)
     return ShellResult::PermissionDenied;
 }
 
+// The tools read and write file names as UTF-8 whatever the user's locale: under
+// LANG=C a station name such as "ÉCOLE" would make the merge tool fail.
+QProcessEnvironment toolEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    return env;
+}
+
 } // namespace
 
 ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
@@ -32,6 +41,8 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
     auto *process = new QProcess;
     process->setProgram(jobToDo.program);
     process->setArguments(jobToDo.arguments);
+    static const QProcessEnvironment environment = toolEnvironment();
+    process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -14,9 +14,12 @@ DesktopInteraction::~DesktopInteraction()
     delete m_help;
 }
 
-void DesktopInteraction::showError(const QString &text)
+void DesktopInteraction::showError(const QString &text, const QString &details)
 {
-    QMessageBox::critical(m_parent, QStringLiteral("Error"), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok,
+                    m_parent);
+    box.setDetailedText(details);
+    box.exec();
 }
 
 bool DesktopInteraction::askRetryCancel(const QString &text)

@@ -5,10 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,54 +84,49 @@ FsResult FileSystem::deleteFolder(const QString &path, bool force)
     return result;
 }
 
-FsResult FileSystem::deleteFile(const QString &spec, bool force)
+FsResult FileSystem::deleteFile(const QString &path, bool force)
 {
-    // A file of exactly that name is meant literally: names may hold * and ? here.
-    struct stat exact {};
-    if (lstatPath(spec, &exact) && !S_ISDIR(exact.st_mode)) {
-        if (!force && isReadOnly(exact))
-            return FsResult::failed(QStringLiteral("Permission denied"));
-        if (::unlink(QFile::encodeName(spec).constData()) != 0)
-            return FsResult::failed(systemError());
-        return FsResult::ok();
-    }
-    const int slash = spec.lastIndexOf(QLatin1Char('/'));
-    const QString folder = slash < 0 ? QStringLiteral(".") : spec.left(slash + 1);
-    const QString pattern = spec.mid(slash + 1);
-    // Without wildcards the name can only match itself: no need to list the folder,
-    // which holds every sheet of a build.
-    if (!pattern.contains(QLatin1Char('*')) && !pattern.contains(QLatin1Char('?')))
+    struct stat st {};
+    if (!lstatPath(path, &st))
+        return FsResult::failed(QStringLiteral("File not found"), true, errno);
+    if (S_ISDIR(st.st_mode))
         return FsResult::failed(QStringLiteral("File not found"), true);
-    const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(pattern));
-    const QStringList names = QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    bool matched = false;
-    FsResult result;
-    for (const QString &name : names) {
-        if (!match.match(name).hasMatch())
-            continue;
-        const QString path = QDir(folder).filePath(name);
-        struct stat st {};
-        if (!lstatPath(path, &st) || S_ISDIR(st.st_mode))
-            continue;
-        matched = true;
-        if (!force && isReadOnly(st))
-            result = FsResult::failed(QStringLiteral("Permission denied"));
-        else if (::unlink(QFile::encodeName(path).constData()) != 0)
-            result = FsResult::failed(systemError());
-    }
-    if (!matched)
-        return FsResult::failed(QStringLiteral("File not found"), true);
-    return result;
+    if (!force && isReadOnly(st))
+        return FsResult::failed(QStringLiteral("Permission denied"), false, EACCES);
+    if (::unlink(QFile::encodeName(path).constData()) != 0)
+        return FsResult::fromErrno(errno);
+    return FsResult::ok();
+}
+
+FsResult FileSystem::createDraft(const QString &path, QString *draftPath)
+{
+    const QFileInfo info(path);
+    QByteArray name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
+                                        info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return FsResult::fromErrno(errno);
+    // mkostemp makes it private; the output is meant to be read as any new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    ::close(fd);
+    *draftPath = QFile::decodeName(name);
+    return FsResult::ok();
+}
+
+FsResult FileSystem::replaceFile(const QString &from, const QString &to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return FsResult::fromErrno(errno);
+    return FsResult::ok();
 }
 
 FsResult FileSystem::moveFile(const QString &from, const QString &to)
 {
-    struct stat st {};
-    if (lstatPath(to, &st))
-        return FsResult::failed(QStringLiteral("File already exists"));
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return FsResult::failed(systemError(), errno == ENOENT);
+    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                    QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0)
+        return FsResult::fromErrno(errno);
     return FsResult::ok();
 }
 
@@ -141,7 +137,7 @@ FsResult FileSystem::copyFile(const QString &from, const QString &to)
         return FsResult::failed(source.errorString(), !source.exists());
     ReplacingFile target(to);
     if (!target.open())
-        return FsResult::failed(target.errorString());
+        return FsResult::failed(target.errorString(), false, target.errorCode());
     char buffer[64 * 1024];
     for (;;) {
         const qint64 n = source.read(buffer, sizeof buffer);
@@ -150,25 +146,74 @@ FsResult FileSystem::copyFile(const QString &from, const QString &to)
         if (n == 0)
             break;
         if (!target.write(buffer, n))
-            return FsResult::failed(target.errorString());
+            return FsResult::failed(target.errorString(), false, target.errorCode());
     }
     if (!target.commit())
-        return FsResult::failed(target.errorString());
+        return FsResult::failed(target.errorString(), false, target.errorCode());
     return FsResult::ok();
 }
 
 std::unique_ptr<QFile> FileSystem::openForReading(const QString &path, QString *error)
 {
-    if (QFileInfo(path).isDir()) {
-        *error = QStringLiteral("Is a folder");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (path.isEmpty() || ::stat(name.constData(), &st) != 0) {
+        *error = path.isEmpty() ? QStringLiteral("No file name") : systemError();
         return nullptr;
     }
-    auto file = std::make_unique<QFile>(path);
-    if (path.isEmpty() || !file->open(QIODevice::ReadOnly)) {
-        *error = path.isEmpty() ? QStringLiteral("No file name") : file->errorString();
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("Not a regular file");
+        return nullptr;
+    }
+    // Without blocking, in case a pipe took the file's place since the look above.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError();
+        return nullptr;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("Not a regular file");
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file->errorString();
         return nullptr;
     }
     return file;
+}
+
+FsResult FsResult::fromErrno(int code)
+{
+    return failed(QString::fromLocal8Bit(std::strerror(code)), code == ENOENT, code);
+}
+
+QString FileSystem::causeText(const FsResult &result, const QString &folder)
+{
+    switch (result.code) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+        return QStringLiteral("the folder is read-only");
+    case EACCES:
+    case EPERM:
+        return ::access(QFile::encodeName(folder).constData(), W_OK) != 0
+                   ? QStringLiteral("the folder is read-only")
+                   : QStringLiteral("permission was denied");
+    case ENOENT:
+        return QStringLiteral("the folder does not exist");
+    case EISDIR:
+        return QStringLiteral("a folder has that name");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("another program holds it");
+    default:
+        return result.error.isEmpty() ? QStringLiteral("an unknown error") : result.error.toLower();
+    }
 }
 
 QString FileSystem::parentFolderName(const QString &path)

@@ -8,11 +8,17 @@ class QFile;
 // The result of a file operation: empty on success, else what went wrong.
 struct FsResult {
     QString error;
-    bool notFound = false; // nothing matched the given path or pattern
+    bool notFound = false; // no file of that name
+    int code = 0;          // the system's error number, when it gave one
 
     explicit operator bool() const { return error.isEmpty(); }
     static FsResult ok() { return {}; }
-    static FsResult failed(QString why, bool missing = false) { return {std::move(why), missing}; }
+    static FsResult failed(QString why, bool missing = false, int code = 0)
+    {
+        return {std::move(why), missing, code};
+    }
+    // From the system's error number.
+    static FsResult fromErrno(int code);
 };
 
 // The program's file-system object: the handful of operations the program needs,
@@ -26,19 +32,28 @@ public:
     virtual FsResult createFolder(const QString &path);
     // Removes the folder with everything in it; with force, read-only content too.
     virtual FsResult deleteFolder(const QString &path, bool force);
-    // Deletes every file (not folder) matching the last component, which may hold
-    // * and ? wildcards. Without force, read-only files are refused. Matching nothing
-    // is an error with notFound set.
-    virtual FsResult deleteFile(const QString &spec, bool force);
+    // Deletes the one file (not folder) of exactly that name: names may hold *, ?
+    // and [ on this platform, and none is ever a pattern. Without force, read-only
+    // files are refused. A missing file is an error with notFound set.
+    virtual FsResult deleteFile(const QString &path, bool force);
+    // Creates an empty, hidden file beside path under a name of its own, readable as
+    // the user's new files are, to be written and then renamed over path.
+    virtual FsResult createDraft(const QString &path, QString *draftPath);
+    // Renames from over to, replacing it in one step.
+    virtual FsResult replaceFile(const QString &from, const QString &to);
     // Renames; refuses to replace an existing destination.
     virtual FsResult moveFile(const QString &from, const QString &to);
     // Copies over any existing destination, through a temporary file so that a
     // broken copy never leaves a partial destination behind.
     virtual FsResult copyFile(const QString &from, const QString &to);
-    // Opens an existing file for reading; null with the reason in error otherwise.
+    // Opens an existing regular file for reading; null with the reason in error
+    // otherwise. A pipe, a device or a folder is refused without being opened for
+    // reading, so it can never block the program.
     virtual std::unique_ptr<QFile> openForReading(const QString &path, QString *error);
 
     // Text-only path helpers (the file need not exist).
     static QString parentFolderName(const QString &path);
     static QString baseName(const QString &path);
+    // A failure's cause in plain words, for a message: "the disk is full".
+    static QString causeText(const FsResult &result, const QString &folder);
 };

@@ -107,18 +107,22 @@ bool FtpConnection::setCurrentDirectory(const QString &directory)
     return true;
 }
 
-QString FtpConnection::getFile(const QString &remoteName, const QString &localPath)
+FsResult FtpConnection::getFile(const QString &remoteName, const QString &localPath)
 {
     int code = CURLE_OK;
     for (int attempt = 0; attempt < 2; ++attempt) {
         ReplacingFile target(localPath);
         if (!target.open())
-            return target.errorString();
+            return FsResult::fromErrno(target.errorCode());
         code = perform(urlFor(m_directory, remoteName), false, &target);
-        if (code == CURLE_OK)
-            return target.commit() ? QString() : target.errorString();
+        if (code == CURLE_OK && target.commit())
+            return FsResult::ok();
+        // The local side failed (a full disk): the server is not to blame.
+        if (target.errorCode() != 0)
+            return FsResult::fromErrno(target.errorCode());
         if (!worthRetrying(code))
             break;
     }
-    return QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    return FsResult::failed(QString::fromUtf8(curl_easy_strerror(CURLcode(code))),
+                            code == CURLE_REMOTE_FILE_NOT_FOUND);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileSystem.h"
+
 #include <QString>
 
 // The run's one FTP connection: logs in anonymously at start-up and serves every
@@ -18,9 +20,8 @@ public:
     // does not exist or the server cannot be reached (after one reconnection).
     bool setCurrentDirectory(const QString &directory);
     // Copies a file of the current directory byte for byte to localPath. The local
-    // file is replaced only by a complete transfer. Returns an empty text on success,
-    // else the reason.
-    QString getFile(const QString &remoteName, const QString &localPath);
+    // file is replaced only by a complete transfer.
+    FsResult getFile(const QString &remoteName, const QString &localPath);
 
 private:
     int perform(const QString &url, bool noBody, void *sink);

@@ -4,41 +4,61 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
-ReplacingFile::ReplacingFile(QString path)
-    : m_path(std::move(path)), m_file(m_path + QStringLiteral(".XXXXXX"))
+ReplacingFile::ReplacingFile(QString path) : m_path(std::move(path)) {}
+
+ReplacingFile::~ReplacingFile()
 {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_temp.constData());
+    }
+}
+
+bool ReplacingFile::fail()
+{
+    m_errno = errno;
+    return false;
 }
 
 bool ReplacingFile::open()
 {
-    if (m_file.open())
-        return true;
-    m_error = m_file.errorString();
-    return false;
+    m_temp = QFile::encodeName(m_path) + ".XXXXXX";
+    m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
+    return m_fd >= 0 || fail();
 }
 
 bool ReplacingFile::write(const char *data, qint64 size)
 {
-    if (m_file.write(data, size) == size)
-        return true;
-    m_error = m_file.errorString();
-    return false;
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail();
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 bool ReplacingFile::commit()
 {
-    if (!m_file.flush()) {
-        m_error = m_file.errorString();
+    if (::close(std::exchange(m_fd, -1)) != 0 ||
+        std::rename(m_temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
+        fail();
+        ::unlink(m_temp.constData());
         return false;
     }
-    m_file.close();
-    if (std::rename(QFile::encodeName(m_file.fileName()).constData(),
-                    QFile::encodeName(m_path).constData()) != 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    m_file.setAutoRemove(false);
     return true;
+}
+
+QString ReplacingFile::errorString() const
+{
+    return QString::fromLocal8Bit(std::strerror(m_errno));
 }

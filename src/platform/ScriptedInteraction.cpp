@@ -1,13 +1,13 @@
 #include "ScriptedInteraction.h"
 
-void ScriptedInteraction::showError(const QString &text)
+void ScriptedInteraction::showError(const QString &text, const QString &details)
 {
-    messages.append({QStringLiteral("Error"), text, false});
+    messages.append({QStringLiteral("Error"), text, false, details});
 }
 
 bool ScriptedInteraction::askRetryCancel(const QString &text)
 {
-    messages.append({QStringLiteral("Error"), text, true});
+    messages.append({QStringLiteral("Error"), text, true, QString()});
     if (onRetryCancel)
         onRetryCancel();
     return !retryAnswers.isEmpty() && retryAnswers.takeFirst();

@@ -13,9 +13,10 @@ public:
         QString title;
         QString text;
         bool retryCancel = false;
+        QString details;
     };
 
-    void showError(const QString &text) override;
+    void showError(const QString &text, const QString &details = QString()) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 // Where the program looks for everything. main() fills it from the build settings;
 // tests fill it with their own folders and servers.
 struct AppSettings {
-    QString shareDir;     // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
-    QString ftpHost;      // "host" or "host:port"
-    QString workspaceDir; // ends with "/"
-    QString programDir;   // holds pdftotext, pdftk and the help file
-    QString commandLine;  // the text after the program name
+    QString shareDir;   // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
+    QString ftpHost;    // "host" or "host:port"
+    QString tempRoot;   // where the workspace folder is made: $TMPDIR or /tmp
+    QString programDir; // holds pdftotext, pdftk and the help file
+    QStringList arguments; // the command line after the program name
 };

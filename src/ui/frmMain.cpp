@@ -274,21 +274,25 @@ bool frmMain::Form_Load()
     m_sourceMode = source.mode;
     m_ftp = std::move(source.ftp);
 
-    const QString &workspace = m_settings.workspaceDir;
-    if (!workspaceIsSafe(workspace) || !prepareWorkspace(m_fso, workspace)) {
-        m_ui.showError(workspaceFailureMessage(workspace));
+    // This window's own folder, emptied of what a window that ended without Exit left.
+    m_workspace = Workspace::acquire(m_settings.tempRoot);
+    if (!m_workspace.isValid()) {
+        m_ui.showError(m_workspace.error());
         m_ui.end(1);
         return false;
     }
+    m_workspace.empty();
 
     commandLineStep();
-    m_pdfToTextCmd = pdfToTextCommand(m_settings.programDir, workspace);
+    m_pdfToTextCmd = pdfToTextCommand(m_settings.programDir, m_workspace.path());
     return true;
 }
 
 void frmMain::commandLineStep()
 {
-    m_tmpStr = commandLinePath(m_settings.commandLine);
+    // The shell has split and unquoted the arguments already: the first is the list
+    // file, and joining further ones would name a file nobody gave.
+    m_tmpStr = commandLinePath(m_settings.arguments.value(0));
     if (m_tmpStr.isEmpty()) {
         btnClear->click();
         return;
@@ -302,8 +306,8 @@ void frmMain::commandLineStep()
 
 void frmMain::btnExit_Click()
 {
-    m_tmpStr = m_settings.workspaceDir;
-    removeWorkspace(m_fso, m_tmpStr);
+    m_tmpStr = m_workspace.path();
+    m_workspace.remove();
     m_ui.end(0);
 }
 
@@ -488,29 +492,39 @@ void frmMain::showProgress(const QString &text)
     m_progressClock.start();
 }
 
+BuildConfig frmMain::buildConfig() const
+{
+    BuildConfig config;
+    config.mode = m_sourceMode;
+    config.shareDir = m_settings.shareDir;
+    config.ftp = m_ftp.get();
+    config.workspaceDir = m_workspace.path();
+    config.programDir = m_settings.programDir;
+    config.pdfToTextCmd = m_pdfToTextCmd;
+    return config;
+}
+
 void frmMain::btnContinue_Click()
 {
     if (m_list.isEmpty())
         return;
     const QString output = trimBlanks(txtOutFile->text());
     txtOutFile->setText(output);
-    const QString refusal = SheetBuild::outputNameError(output, m_settings.workspaceDir);
+    QString refusal = SheetBuild::outputNameError(output, m_workspace.path());
+    // Nothing may be fetched for a build that cannot end well.
+    if (refusal.isEmpty())
+        refusal = m_workspace.verify();
+    if (refusal.isEmpty())
+        refusal = SheetBuild::toolProblem(m_settings.programDir);
     if (!refusal.isEmpty()) {
         m_ui.showError(refusal);
         return;
     }
 
-    BuildConfig config;
-    config.mode = m_sourceMode;
-    config.shareDir = m_settings.shareDir;
-    config.ftp = m_ftp.get();
-    config.workspaceDir = m_settings.workspaceDir;
-    config.programDir = m_settings.programDir;
-    config.pdfToTextCmd = m_pdfToTextCmd;
-    SheetBuild build(config, m_fso, m_ui);
+    SheetBuild build(buildConfig(), m_fso, m_ui);
     if (!build.selectEdition(btnMetric->isChecked() ? Edition::Metric : Edition::English)) {
+        // The server may be back for the next Continue; the list is not lost.
         m_ui.showError(sourceFailureMessage());
-        m_ui.end(1);
         return;
     }
 
@@ -518,17 +532,41 @@ void frmMain::btnContinue_Click()
     const SheetBuild::Report report = build.fetchAndMerge(
         m_list.entries(), output, [this](const QString &text) { showProgress(text); });
     setBusy(false);
-    if (report.outcome == SheetBuild::Report::Written)
-        btnClear->click();
     build.cleanUp();
+    reportBuild(report);
+}
 
-    if (report.outcome == SheetBuild::Report::NothingFetched) {
+void frmMain::reportBuild(const SheetBuild::Report &report)
+{
+    using Report = SheetBuild::Report;
+    if (report.outcome == Report::Written) {
+        btnClear->click();
+        // What did not reach the output stays for another try; the output just
+        // written is no longer named, so a second Continue cannot overwrite it.
+        if (!report.missing.isEmpty()) {
+            addEntries(report.missing);
+            updateCount();
+        }
+    }
+    switch (report.outcome) {
+    case Report::NothingFetched:
         m_ui.showError(
             QStringLiteral("No data sheet could be fetched; no output file was written."));
         return;
+    case Report::NothingReadable:
+        m_ui.showError(QStringLiteral("None of the data sheets fetched could be read; no "
+                                      "output file was written."),
+                       SheetBuild::missingDetails(report.missing));
+        return;
+    case Report::MergeFailed:
+    case Report::WorkspaceFailed:
+        m_ui.showError(report.problem);
+        return;
+    case Report::Written:
+    case Report::Cancelled:
+        break;
     }
-    if (report.outcome == SheetBuild::Report::MergeFailed)
-        m_ui.showError(QStringLiteral("The output file could not be written."));
     if (!report.missing.isEmpty())
-        m_ui.showError(SheetBuild::missingMessage(report.missing));
+        m_ui.showError(SheetBuild::missingMessage(report.missing),
+                       SheetBuild::missingDetails(report.missing));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "assembly/SheetBuild.h"
 #include "assembly/ShellAndWait.h"
 #include "startup/AppSettings.h"
 #include "startup/Startup.h"
+#include "startup/Workspace.h"
 #include "stations/StationList.h"
 
 #include <QElapsedTimer>
@@ -48,6 +50,7 @@ public:
     FtpConnection *ftp() const { return m_ftp.get(); }
     const ShellCommand &pdfToTextCmd() const { return m_pdfToTextCmd; }
     QString helpFile() const { return m_helpFile; }
+    const Workspace &workspace() const { return m_workspace; }
     const StationList &stationList() const { return m_list; }
 
 protected:
@@ -77,6 +80,8 @@ private:
     void addEntries(const QStringList &entries);
     void commandLineStep();
     void setBusy(bool busy);
+    BuildConfig buildConfig() const;
+    void reportBuild(const SheetBuild::Report &report);
     void showProgress(const QString &text);
 
     AppSettings m_settings;
@@ -89,6 +94,7 @@ private:
     SourceMode m_sourceMode = SourceMode::Undecided;
     std::unique_ptr<FtpConnection> m_ftp;
     ShellCommand m_pdfToTextCmd;
+    Workspace m_workspace;
     QString m_tmpStr;
     SaveDialogSettings cdgGetOutFile;
     QElapsedTimer m_progressClock; // when the progress was last painted

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <cerrno>
+
 class TestSheetBuild : public QObject {
     Q_OBJECT
 
@@ -20,12 +22,17 @@ private slots:
     void mergesInOrderedBatches();
     void editionsChooseFolderAndPrefix_data();
     void editionsChooseFolderAndPrefix();
-    void outputInUseRetryThenSucceeds();
-    void outputInUseCancelKeepsOldFile();
+    void replacingTheOutput_data();
+    void replacingTheOutput();
+    void failedMergeKeepsEveryOtherFile_data();
+    void failedMergeKeepsEveryOtherFile();
+    void unmergeableSheetsLeftOut();
     void missingAndBrokenSheetsReported();
     void nothingFetched();
     void sheetWithoutLabelKeepsItsSourceName();
-    void mergeFailure();
+    void workspaceFullStopsTheBuild();
+    void hungTextToolIsEnded();
+    void nonAsciiNamesUnderPlainLocale();
     void ftpRun();
     void ftpDirectoryMissing();
     void ftpServerRestartedBeforeRun();
@@ -58,7 +65,7 @@ void TestSheetBuild::init()
                  station("100", "ZULU POINT", "Carver, Beta"),
                  station("200", "alder", "Delmont, Gamma"), station("400", "A=B", "Easton, Gamma"),
                  station("500", "CEDAR RIDGE", "Alpha, Other")});
-    QVERIFY(prepareWorkspace(m_fso, m_box->workspace()));
+    QVERIFY(QDir().mkpath(m_box->workspace()));
     m_out = m_box->dir.filePath("out.pdf");
     m_ui = ScriptedInteraction();
 }
@@ -172,8 +179,10 @@ void TestSheetBuild::mergesInOrderedBatches()
         SheetBuild once(config, m_fso, m_ui);
         QVERIFY(once.selectEdition(Edition::English));
         once.fetchAndMerge(gsids, m_out, [](const QString &) {});
-        argumentBytes =
-            SheetBuild::argumentBytes(once.mergeCommand(once.workspaceSheets(), m_out)) - 1;
+        QStringList sheets;
+        for (const QString &name : workspaceFiles())
+            sheets << m_box->workspace() + name;
+        argumentBytes = SheetBuild::argumentBytes(once.mergeCommand(sheets, m_out)) - 1;
         once.cleanUp();
     }
     config.mergeBatchSize = batchSize;
@@ -212,37 +221,101 @@ void TestSheetBuild::editionsChooseFolderAndPrefix()
     QVERIFY(pdfPages(m_out).value(0).contains(unit));
 }
 
-void TestSheetBuild::outputInUseRetryThenSucceeds()
+void TestSheetBuild::replacingTheOutput_data()
 {
-    writeFile(m_out, "held open");
-    StubbornFileSystem fso;
-    fso.lockedPath = m_out;
-    fso.failuresLeft = 2;
-    m_ui.retryAnswers = {true, true};
-    SheetBuild build(shareConfig(), fso, m_ui);
-    build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100", "300"}).report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(m_ui.messages.size(), 2);
-    QCOMPARE(m_ui.messages[0].text,
-             "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.");
-    QVERIFY(m_ui.messages[0].retryCancel);
-    QCOMPARE(fso.deleteAttempts, 3);
-    QCOMPARE(stationNamesOf(m_out).size(), 2);
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QList<bool>>("answers"); // Retry (true) or Cancel, in turn
+    QTest::addColumn<QString>("message");
+    const QString inUse =
+        "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.";
+    const QString full = "The output file @OUT@ could not be replaced: the disk is full.";
+    const QString readOnly =
+        "The output file @OUT@ could not be replaced: the folder is read-only.";
+    // clang-format off
+    QTest::newRow("in use, retried") << EBUSY << QList<bool>{true, true} << inUse;
+    QTest::newRow("in use, cancelled") << EBUSY << QList<bool>{false} << inUse;
+    QTest::newRow("disk full, cancelled") << ENOSPC << QList<bool>{true, false} << full;
+    QTest::newRow("read-only, retried") << EROFS << QList<bool>{true, true} << readOnly;
+    // clang-format on
 }
 
-void TestSheetBuild::outputInUseCancelKeepsOldFile()
+void TestSheetBuild::replacingTheOutput()
 {
-    writeFile(m_out, "held open");
+    QFETCH(int, error);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QString, message);
+    writeFile(m_out, "the old output");
     StubbornFileSystem fso;
     fso.lockedPath = m_out;
-    fso.failuresLeft = 100;
+    fso.errorCode = error;
+    fso.failuresLeft = 2;
+    m_ui.retryAnswers = answers;
     SheetBuild build(shareConfig(), fso, m_ui);
     build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100"}).report.outcome, SheetBuild::Report::Cancelled);
-    QCOMPARE(m_ui.messages.size(), 1);
+    const bool retried = answers.size() == 2 && answers[1];
+    QCOMPARE(run(build, {"100", "300"}).report.outcome,
+             retried ? SheetBuild::Report::Written : SheetBuild::Report::Cancelled);
+    QCOMPARE(m_ui.messages.size(), answers.size());
+    QCOMPARE(m_ui.messages[0].text, message.replace("@OUT@", m_out));
+    QVERIFY(m_ui.messages[0].retryCancel);
+    if (retried) {
+        QCOMPARE(stationNamesOf(m_out).size(), 2);
+    } else {
+        QFile f(m_out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("the old output"));
+    }
+    // No draft is left beside the output, whatever happened.
+    QCOMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"});
+}
+
+void TestSheetBuild::failedMergeKeepsEveryOtherFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("star") << "*.pdf";
+    QTest::newRow("question mark") << "?.pdf";
+    QTest::newRow("brackets") << "[ab].pdf";
+}
+
+void TestSheetBuild::failedMergeKeepsEveryOtherFile()
+{
+    QFETCH(QString, name);
+    const QString docs = m_box->dir.filePath("docs/");
+    QDir().mkpath(docs);
+    for (const char *other : {"a.pdf", "b.pdf", "c.txt"})
+        writeFile(docs + other, "keep me");
+    writeFile(docs + name, "the old output");
+    m_out = docs + name;
+    QTemporaryDir noTools; // a program folder without pdftk: the merge fails
+    SheetBuild build(shareConfig(noTools.path()), m_fso, m_ui);
+    build.selectEdition(Edition::English);
+    const Run r = run(build, {"100"});
+    QCOMPARE(r.report.outcome, SheetBuild::Report::MergeFailed);
+    QCOMPARE(r.report.problem, "The output file " + m_out + " could not be written.");
+    QCOMPARE(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{name, "a.pdf", "b.pdf", "c.txt"}));
     QFile f(m_out);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("held open"));
+    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QVERIFY(workspaceFiles().isEmpty());
+}
+
+void TestSheetBuild::unmergeableSheetsLeftOut()
+{
+    // Sheets the text tool reads but the merge tool refuses: an owner password.
+    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
+    for (const auto &[from, to] : {std::pair{"300", "301"}, std::pair{"500", "302"}}) {
+        QCOMPARE(QProcess::execute("qpdf", {"--encrypt", "", "owner", "256", "--",
+                                            english + "GSID_" + from + ".pdf",
+                                            english + "GSID_" + to + ".pdf"}),
+                 0);
+    }
+    SheetBuild build(shareConfig(), m_fso, m_ui);
+    build.selectEdition(Edition::English);
+    const Run r = run(build, {"100", "301", "200", "302", "400"});
+    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
+    QCOMPARE(r.report.missing, (QStringList{"301", "302"}));
+    QCOMPARE(stationNamesOf(m_out), (QStringList{"A=B", "alder", "ZULU POINT"}));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
@@ -290,14 +363,55 @@ void TestSheetBuild::sheetWithoutLabelKeepsItsSourceName()
     QVERIFY(pages[1].contains("Another one"));
 }
 
-void TestSheetBuild::mergeFailure()
+void TestSheetBuild::workspaceFullStopsTheBuild()
 {
-    QTemporaryDir noTools; // a program folder without pdftk
-    SheetBuild build(shareConfig(noTools.path()), m_fso, m_ui);
+    writeFile(m_out, "the old output");
+    StubbornFileSystem fso;
+    fso.copyError = ENOSPC;
+    SheetBuild build(shareConfig(), fso, m_ui);
     build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"100"}).report.outcome, SheetBuild::Report::MergeFailed);
-    QVERIFY(!QFile::exists(m_out));
-    QVERIFY(workspaceFiles().isEmpty());
+    const Run r = run(build, {"100", "200"});
+    QCOMPARE(r.report.outcome, SheetBuild::Report::WorkspaceFailed);
+    QCOMPARE(r.report.problem, "The workspace folder " + m_box->workspace() +
+                                   " is full; no output file was written.");
+    QCOMPARE(r.progress, (QStringList{"1"})); // the second sheet is not tried
+    QVERIFY(QFile::exists(m_out));
+}
+
+void TestSheetBuild::hungTextToolIsEnded()
+{
+    QTemporaryDir tools;
+    const QString hung = tools.filePath("pdftotext");
+    writeFile(hung, "#!/bin/sh\necho $$ > " + tools.filePath("pid").toUtf8() + "\nexec sleep 60\n");
+    QFile::setPermissions(hung, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    BuildConfig config = shareConfig();
+    config.pdfToTextCmd = pdfToTextCommand(tools.path(), m_box->workspace());
+    config.textTimeOutMs = 300;
+    SheetBuild build(config, m_fso, m_ui);
+    build.selectEdition(Edition::English);
+    QElapsedTimer timer;
+    timer.start();
+    const Run r = run(build, {"100"});
+    QVERIFY(timer.elapsed() < 10000);
+    QCOMPARE(r.report.outcome, SheetBuild::Report::NothingReadable);
+    QFile pidFile(tools.filePath("pid"));
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const QString pid = pidFile.readAll().trimmed();
+    QVERIFY(!pid.isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists("/proc/" + pid));
+}
+
+void TestSheetBuild::nonAsciiNamesUnderPlainLocale()
+{
+    writeSheets(m_box->dir.filePath("Geod"), {station("800", "ÉCOLE NORMALE", "Dörfli, Beta")});
+    qputenv("LANG", "C");
+    qunsetenv("LC_ALL");
+    SheetBuild build(shareConfig(), m_fso, m_ui);
+    build.selectEdition(Edition::English);
+    const Run r = run(build, {"800", "100"});
+    qputenv("LANG", "C.UTF-8");
+    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
+    QCOMPARE(stationNamesOf(m_out), (QStringList{"ZULU POINT", "ÉCOLE NORMALE"}));
 }
 
 void TestSheetBuild::ftpRun()
@@ -367,11 +481,13 @@ void TestSheetBuild::ftpServerStoppedDuringRun()
 void TestSheetBuild::missingMessage()
 {
     QCOMPARE(SheetBuild::missingMessage({"1", "2"}),
-             "No data sheet could be fetched for these GSIDs:\r\n1, 2");
+             "No data sheet could be fetched for these GSIDs:\r\n1, 2\r\n"
+             "They were left in the list.");
     QStringList many;
     for (int i = 1; i <= 23; ++i)
         many << QString::number(i);
-    QVERIFY(SheetBuild::missingMessage(many).endsWith(", 19, 20, and 3 more"));
+    QVERIFY(SheetBuild::missingMessage(many).contains(", 19, 20, and 3 more\r\n"));
+    QCOMPARE(SheetBuild::missingDetails(many).split('\n'), many);
 }
 
 QTEST_GUILESS_MAIN(TestSheetBuild)

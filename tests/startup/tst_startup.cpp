@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TestStartup : public QObject {
     Q_OBJECT
 
@@ -21,8 +24,11 @@ private slots:
     void ftpWhenShareAbsent();
     void neitherSourceIsFatal();
     void workspaceEmptiedKeepingSubfolders();
-    void unsafeWorkspaceRefused_data();
-    void unsafeWorkspaceRefused();
+    void workspaceNames_data();
+    void workspaceNames();
+    void secondWindowKeepsOutOfTheFirst();
+    void workspaceChangedAfterStartUp_data();
+    void workspaceChangedAfterStartUp();
     void pdfToTextCommandKeepsProgramFolderWhole();
     void commandLinePath_data();
     void commandLinePath();
@@ -100,7 +106,7 @@ void TestStartup::workspaceEmptiedKeepingSubfolders()
 {
     const QString ws = m_box->workspace();
     QDir().mkpath(ws + "sub");
-    for (const char *name : {"Temp.pdf", ".hidden", "ro.txt", "sub/inner.txt"})
+    for (const char *name : {"Temp.pdf", ".hidden", "ro.txt", "*", "sub/inner.txt"})
         writeFile(ws + name, "x");
     QFile::setPermissions(ws + "ro.txt", QFileDevice::ReadOwner);
     QVERIFY(load(m_box->settings()));
@@ -108,45 +114,128 @@ void TestStartup::workspaceEmptiedKeepingSubfolders()
     QVERIFY(QFile::exists(ws + "sub/inner.txt"));
 }
 
-void TestStartup::unsafeWorkspaceRefused_data()
+void TestStartup::workspaceNames_data()
 {
-    QTest::addColumn<QString>("kind");
+    // What stands under the first names before start-up, and what the window takes.
+    QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file"
+    QTest::addColumn<QString>("taken");       // the name's suffix
+    QTest::addColumn<QString>("fatal");       // the reason, when nothing is taken
     // clang-format off
-    QTest::newRow("symbolic link") << "link";
-    QTest::newRow("a file") << "file";
-    QTest::newRow("cannot be created") << "uncreatable";
+    QTest::newRow("absent: created") << QStringList{} << "" << "";
+    QTest::newRow("ours, mode 0777: tightened") << QStringList{"loose"} << "" << "";
+    QTest::newRow("a link: passed over") << QStringList{"link"} << "-2" << "";
+    QTest::newRow("another user's, then a file") << QStringList{"other user", "file"} << "-3" << "";
+    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << "it cannot be written";
     // clang-format on
 }
 
-void TestStartup::unsafeWorkspaceRefused()
+void TestStartup::workspaceNames()
 {
-    QFETCH(QString, kind);
+    QFETCH(QStringList, planted);
+    QFETCH(QString, taken);
+    QFETCH(QString, fatal);
     const QString target = m_box->dir.filePath("target");
     QDir().mkpath(target);
     writeFile(target + "/precious.txt", "keep me");
     AppSettings settings = m_box->settings();
-    if (kind == "link")
-        QVERIFY(QFile::link(target, m_box->workspace().chopped(1)));
-    else if (kind == "file")
-        writeFile(m_box->workspace().chopped(1), "a file");
-    else
-        settings.workspaceDir = m_box->dir.filePath("no/such/parent/DS~Temp/");
-    QVERIFY(!load(settings));
-    QVERIFY(m_ui.ended);
+    const QString first = m_box->workspace().chopped(1);
+    for (int i = 0; i < planted.size(); ++i) {
+        const QString name = i == 0 ? first : first + QString("-%1").arg(i + 1);
+        const QByteArray native = QFile::encodeName(name);
+        if (planted[i] == "link")
+            QVERIFY(QFile::link(target, name));
+        else if (planted[i] == "file")
+            writeFile(name, "a file");
+        else if (planted[i] == "no root")
+            settings.tempRoot = m_box->dir.filePath("no/such/folder");
+        else
+            QVERIFY(QDir().mkdir(name));
+        if (planted[i] == "other user")
+            QCOMPARE(::chown(native.constData(), 4242, 4242), 0);
+        if (planted[i] == "loose")
+            QCOMPARE(::chmod(native.constData(), 0777), 0);
+    }
+    const bool loaded = load(settings);
+    QCOMPARE(loaded, fatal.isEmpty());
+    if (!loaded) {
+        QVERIFY(m_ui.ended);
+        QCOMPARE(m_ui.messages.value(0).text,
+                 "Unable to use the workspace folder " + settings.tempRoot +
+                     QString("/DS~Temp-%1/: ").arg(::geteuid()) + fatal + '.');
+        return;
+    }
+    const QString path = first + taken + '/';
+    QCOMPARE(m_window->workspace().path(), path);
+    QCOMPARE(QFileInfo(path).permissions() & 0x0777, QFileDevice::Permissions(0x0700));
+    QVERIFY(QFile::exists(target + "/precious.txt"));
+}
+
+void TestStartup::secondWindowKeepsOutOfTheFirst()
+{
+    QVERIFY(load(m_box->settings()));
+    writeFile(m_box->workspace() + "Sheet of a build.pdf", "x");
+    ScriptedInteraction ui;
+    frmMain second(m_box->settings(), m_fso, ui);
+    QVERIFY(second.Form_Load());
+    QCOMPARE(second.workspace().path(), m_box->workspace().chopped(1) + "-2/");
+    QVERIFY(QFile::exists(m_box->workspace() + "Sheet of a build.pdf"));
+    // Its Exit takes its own folder only.
+    QTest::mouseClick(second.findChild<QPushButton *>("btnExit"), Qt::LeftButton);
+    QVERIFY(!QFileInfo::exists(second.workspace().path()));
+    QVERIFY(QFile::exists(m_box->workspace() + "Sheet of a build.pdf"));
+    // A window ended without Exit leaves its folder to the next one, which empties it.
+    m_window.reset();
+    QVERIFY(load(m_box->settings()));
+    QCOMPARE(m_window->workspace().path(), m_box->workspace());
+    QVERIFY(QDir(m_box->workspace()).isEmpty());
+}
+
+void TestStartup::workspaceChangedAfterStartUp_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reason");
+    // clang-format off
+    QTest::newRow("swapped for a link") << "link" << "it is a link";
+    QTest::newRow("removed") << "remove" << "it no longer exists";
+    QTest::newRow("opened to others") << "chmod" << "other users may write to it";
+    QTest::newRow("replaced") << "replace" << "it was replaced by another folder";
+    // clang-format on
+}
+
+void TestStartup::workspaceChangedAfterStartUp()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, reason);
+    writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
+    QVERIFY(load(m_box->settings()));
+    const QString ws = m_box->workspace();
+    const QString elsewhere = m_box->dir.filePath("elsewhere");
+    QDir().mkpath(elsewhere);
+    QVERIFY(QDir().rename(ws, elsewhere + "/old"));
+    if (change == "link")
+        QVERIFY(QFile::link(elsewhere, ws.chopped(1)));
+    else if (change == "chmod")
+        QVERIFY(QDir().rename(elsewhere + "/old", ws) && ::chmod(QFile::encodeName(ws), 0777) == 0);
+    else if (change == "replace")
+        QVERIFY(QDir().mkdir(ws));
+    m_window->findChild<QLineEdit *>("txtAdd")->setText("100");
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnPaste"), Qt::LeftButton);
+    m_window->findChild<QLineEdit *>("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnContinue"), Qt::LeftButton);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text,
-             "Unable to use the workspace folder " + settings.workspaceDir + '.');
-    QVERIFY(QFile::exists(target + "/precious.txt"));
+             "Unable to use the workspace folder " + ws + ": " + reason + '.');
+    QVERIFY(!QFile::exists(m_box->dir.filePath("o.pdf")));
+    QVERIFY(QDir(elsewhere).entryList(QDir::Files).isEmpty()); // nothing fetched into it
+    QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
 }
 
 void TestStartup::pdfToTextCommandKeepsProgramFolderWhole()
 {
-    const ShellCommand c = pdfToTextCommand("/opt/my tools", "/tmp/DS~Temp/");
+    const ShellCommand c = pdfToTextCommand("/opt/my tools", "/tmp/DS~Temp-0/");
     QCOMPARE(c.program, "/opt/my tools/pdftotext");
     QCOMPARE(c.arguments,
-             (QStringList{"-q", "-layout", "/tmp/DS~Temp/Temp.pdf", "/tmp/DS~Temp/Text.txt"}));
-    QCOMPARE(c.text(),
-             "/opt/my tools/pdftotext -q -layout /tmp/DS~Temp/Temp.pdf /tmp/DS~Temp/Text.txt");
+             (QStringList{"-q", "-layout", "/tmp/DS~Temp-0/Temp.pdf", "/tmp/DS~Temp-0/Text.txt"}));
 }
 
 void TestStartup::commandLinePath_data()
@@ -158,7 +247,6 @@ void TestStartup::commandLinePath_data()
     QTest::newRow("spaces only") << "   " << "";
     QTest::newRow("quoted with spaces") << "\"/my data/list.txt\"" << "/my data/list.txt";
     QTest::newRow("two quoted: first") << "\"/a.txt\" \"/b.txt\"" << "/a.txt";
-    QTest::newRow("two unquoted: whole") << "/a.txt /b.txt" << "/a.txt /b.txt";
     QTest::newRow("empty quotes") << "\"\"" << "";
     QTest::newRow("spaces inside quotes") << "\" /a.txt \"" << "/a.txt";
     QTest::newRow("quoted spaces only") << "\"   \"" << "";
@@ -181,17 +269,17 @@ void TestStartup::commandLineImportsFile()
     const QString list = m_box->dir.filePath("my list.txt");
     writeFile(list, "300\n100, 200\n");
     AppSettings settings = m_box->settings();
-    settings.commandLine = '"' + list + '"';
+    settings.arguments = {list, m_box->dir.filePath("ignored.txt")}; // the first only
     QVERIFY(load(settings));
     QCOMPARE(m_window->stationList().entries(), (QStringList{"100", "200", "300"}));
     QCOMPARE(text("txtInFile"), list);
     QCOMPARE(text("txtOutFile"), m_box->dir.filePath("my list.pdf"));
 
     // A path naming no file is reported, and the program goes on with an empty list.
-    settings.commandLine = m_box->dir.filePath("absent.txt");
+    settings.arguments = {m_box->dir.filePath("absent.txt")};
     QVERIFY(load(settings));
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "Unable to read the file " + settings.commandLine + '.');
+    QCOMPARE(m_ui.messages[0].text, "Unable to read the file " + settings.arguments[0] + '.');
     QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
 }
 

@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <unistd.h>
+
 QString programFolder()
 {
     return QStringLiteral(BRINDLEWICK_PROGRAM_DIR);
@@ -60,12 +62,17 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+QString Sandbox::workspace() const
+{
+    return dir.filePath(QStringLiteral("DS~Temp-%1/").arg(::geteuid()));
+}
+
 AppSettings Sandbox::settings() const
 {
     AppSettings s;
     s.shareDir = share();
     s.ftpHost = QString("127.0.0.1:%1").arg(unusedPort());
-    s.workspaceDir = workspace();
+    s.tempRoot = dir.path();
     s.programDir = programFolder();
     return s;
 }
@@ -109,14 +116,19 @@ void FtpServer::stop()
     m_process.waitForFinished(5000);
 }
 
-FsResult StubbornFileSystem::deleteFile(const QString &spec, bool force)
+FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)
 {
-    if (spec == lockedPath) {
-        ++deleteAttempts;
+    if (to == lockedPath) {
+        ++attempts;
         if (failuresLeft > 0) {
             --failuresLeft;
-            return FsResult::failed("The file is in use");
+            return FsResult::fromErrno(errorCode);
         }
     }
-    return FileSystem::deleteFile(spec, force);
+    return FileSystem::replaceFile(from, to);
+}
+
+FsResult StubbornFileSystem::copyFile(const QString &from, const QString &to)
+{
+    return copyError ? FsResult::fromErrno(copyError) : FileSystem::copyFile(from, to);
 }

@@ -28,7 +28,8 @@ void writeFile(const QString &path, const QByteArray &bytes);
 struct Sandbox {
     QTemporaryDir dir;
     QString share() const { return dir.filePath(QStringLiteral("geod/")); }
-    QString workspace() const { return dir.filePath(QStringLiteral("DS~Temp/")); }
+    // The first workspace name of this user; a window takes it when free.
+    QString workspace() const;
     AppSettings settings() const;
 };
 
@@ -53,13 +54,17 @@ private:
 // A port on 127.0.0.1 where nothing listens.
 quint16 unusedPort();
 
-// A file layer whose deletion of one path fails a given number of times, as when
-// another program holds the file open.
+// A file layer whose replacement of one path fails a given number of times with a
+// given system error: EBUSY as when another program holds the file, ENOSPC for a
+// full disk, EROFS for a read-only folder. Copies fail with copyError when set.
 class StubbornFileSystem : public FileSystem {
 public:
     QString lockedPath;
     int failuresLeft = 0;
-    int deleteAttempts = 0;
+    int errorCode = 16; // EBUSY
+    int attempts = 0;
+    int copyError = 0;
 
-    FsResult deleteFile(const QString &spec, bool force) override;
+    FsResult replaceFile(const QString &from, const QString &to) override;
+    FsResult copyFile(const QString &from, const QString &to) override;
 };

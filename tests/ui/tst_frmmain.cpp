@@ -35,7 +35,8 @@ private slots:
     void continueRefusesBadOutput();
     void continueBuildsAndClears();
     void continueReportsMissingSheets();
-    void continueFtpDirectoryMissingEndsProgram();
+    void continueChecksToolsFirst();
+    void continueFtpDirectoryMissingKeepsTheList();
 
 private:
     template <typename T = QWidget> T *get(const char *name)
@@ -373,7 +374,7 @@ void TestFrmMain::continueRefusesBadOutput()
     txtOutFile->setText(" /tmp/a.pdf.txt ");
     press("btnContinue");
     QCOMPARE(txtOutFile->text(), "/tmp/a.pdf.txt");
-    txtOutFile->setText(m_box->workspace() + "out.pdf");
+    txtOutFile->setText(m_window->workspace().path() + "out.pdf");
     press("btnContinue");
     QCOMPARE(m_ui.messages.size(), 3);
     QCOMPARE(m_ui.messages[0].text, "Must specify an output file name.");
@@ -432,22 +433,45 @@ void TestFrmMain::continueReportsMissingSheets()
     edit("txtOutFile")->setText(out);
     press("btnContinue");
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
+    // What is missing stays for another try, and the output written is not named
+    // again, so a second Continue cannot overwrite it.
+    QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
+    QCOMPARE(edit("txtOutFile")->text(), "");
+    QCOMPARE(labelText("lblCount"), "2 Data Sheets Loaded");
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "No data sheet could be fetched for these GSIDs:\r\n404, 405");
-    QVERIFY(shownEntries().isEmpty());
+    QCOMPARE(m_ui.messages[0].text, "No data sheet could be fetched for these GSIDs:\r\n404, 405"
+                                    "\r\nThey were left in the list.");
+    QCOMPARE(m_ui.messages[0].details, "404\n405");
 
     // Nothing fetched at all: told, and the list and paths are kept.
-    typeAndAdd("404");
     edit("txtOutFile")->setText(out);
     press("btnContinue");
     QCOMPARE(m_ui.messages.size(), 2);
     QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was written.");
-    QCOMPARE(shownEntries(), QStringList{"404"});
+    QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), out);
+    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
     QVERIFY(!get("lblCopyCount")->isVisible());
 }
 
-void TestFrmMain::continueFtpDirectoryMissingEndsProgram()
+void TestFrmMain::continueChecksToolsFirst()
+{
+    QTemporaryDir noTools;
+    AppSettings settings = m_box->settings();
+    settings.programDir = noTools.path();
+    m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+    QVERIFY(m_window->Form_Load());
+    typeAndAdd("100");
+    edit("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
+    press("btnContinue");
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].text,
+             "The program pdftotext could not be run from " + noTools.path() + '.');
+    QCOMPARE(shownEntries(), QStringList{"100"});
+    QVERIFY(QDir(m_box->workspace()).isEmpty());
+}
+
+void TestFrmMain::continueFtpDirectoryMissingKeepsTheList()
 {
     // No share, and an FTP server without the edition directories.
     QDir(m_box->share()).removeRecursively();
@@ -459,12 +483,22 @@ void TestFrmMain::continueFtpDirectoryMissingEndsProgram()
     QVERIFY(m_window->Form_Load());
     QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
     typeAndAdd("100");
-    edit("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
+    const QString out = m_box->dir.filePath("o.pdf");
+    edit("txtOutFile")->setText(out);
     press("btnContinue");
-    QVERIFY(m_ui.ended);
+    QVERIFY(!m_ui.ended);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
-    QVERIFY(!get("lblCopyCount")->isVisible());
+    QCOMPARE(shownEntries(), QStringList{"100"});
+    QCOMPARE(edit("txtOutFile")->text(), out);
+
+    // The server is back, now with the sheets: the next Continue builds.
+    server.stop();
+    writeSheets(m_box->dir.filePath("Geod"), {station("100", "ZULU", "A, B")});
+    QVERIFY(server.start(server.port()));
+    press("btnContinue");
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
 }
 
 QTEST_MAIN(TestFrmMain)

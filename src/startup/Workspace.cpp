@@ -1,0 +1,188 @@
+#include "Workspace.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t OthersWrite = S_IWGRP | S_IWOTH;
+
+QString failure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Unable to use the workspace folder ") + path + QStringLiteral(": ") +
+           reason + QLatin1Char('.');
+}
+
+QByteArray native(const QString &path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return QFile::encodeName(p);
+}
+
+// Removes what the folder holds; with folders, sub-folders and their content too.
+// Works on the open folder, so a name swapped for a link is never followed.
+bool removeEntries(int dirFd, bool folders)
+{
+    const int listFd = ::dup(dirFd);
+    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return false;
+    }
+    // The copy shares the folder's reading position with every earlier listing.
+    ::rewinddir(dir);
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat st {};
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (!S_ISDIR(st.st_mode)) {
+            ok = ::unlinkat(dirFd, name, 0) == 0 && ok;
+        } else if (folders) {
+            const int sub = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ok = sub >= 0 && removeEntries(sub, true) && ok;
+            if (sub >= 0)
+                ::close(sub);
+            ok = ::unlinkat(dirFd, name, AT_REMOVEDIR) == 0 && ok;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+} // namespace
+
+Workspace::~Workspace()
+{
+    release();
+}
+
+Workspace::Workspace(Workspace &&other) noexcept
+{
+    *this = std::move(other);
+}
+
+Workspace &Workspace::operator=(Workspace &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+        m_error = std::move(other.m_error);
+        m_device = other.m_device;
+        m_inode = other.m_inode;
+    }
+    return *this;
+}
+
+void Workspace::release()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // lets the lock go
+    m_fd = -1;
+}
+
+QString Workspace::defaultTempRoot()
+{
+    const QString tmp = qEnvironmentVariable("TMPDIR");
+    return QDir::isAbsolutePath(tmp) ? tmp : QStringLiteral("/tmp");
+}
+
+Workspace Workspace::acquire(const QString &tempRoot)
+{
+    Workspace ws;
+    const QString root =
+        tempRoot.endsWith(QLatin1Char('/')) ? tempRoot : tempRoot + QLatin1Char('/');
+    const QString first = root + QStringLiteral("DS~Temp-%1/").arg(::geteuid());
+    QString firstReason;
+    for (int n = 1; n <= MaxNames; ++n) {
+        const QString path = n == 1 ? first : first.chopped(1) + QStringLiteral("-%1/").arg(n);
+        const QByteArray name = native(path);
+        QString reason;
+        if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+            // The temporary folder itself refuses: no other name can do better.
+            if (firstReason.isEmpty())
+                firstReason = QStringLiteral("it cannot be written");
+            break;
+        }
+        if (const int fd =
+                ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            fd < 0) {
+            reason = errno == ELOOP     ? QStringLiteral("it is a link")
+                     : errno == ENOTDIR ? QStringLiteral("it is not a folder")
+                                        : QStringLiteral("it cannot be written");
+        } else {
+            struct stat st {};
+            if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid())
+                reason = QStringLiteral("it belongs to another user");
+            // Ours, but others could plant files in it: close it to them.
+            else if ((st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
+                reason = QStringLiteral("it cannot be written");
+            else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+                reason = QStringLiteral("another window uses it");
+            if (reason.isEmpty()) {
+                ws.m_fd = fd;
+                ws.m_path = path;
+                ws.m_device = st.st_dev;
+                ws.m_inode = st.st_ino;
+                return ws;
+            }
+            ::close(fd);
+        }
+        if (firstReason.isEmpty())
+            firstReason = reason;
+    }
+    ws.m_error = failure(first, firstReason);
+    return ws;
+}
+
+QString Workspace::verify() const
+{
+    if (!isValid())
+        return m_error;
+    struct stat st {};
+    const QByteArray name = native(m_path);
+    if (::lstat(name.constData(), &st) != 0)
+        return failure(m_path, QStringLiteral("it no longer exists"));
+    if (S_ISLNK(st.st_mode))
+        return failure(m_path, QStringLiteral("it is a link"));
+    if (st.st_dev != m_device || st.st_ino != m_inode)
+        return failure(m_path, QStringLiteral("it was replaced by another folder"));
+    if (st.st_uid != ::geteuid())
+        return failure(m_path, QStringLiteral("it belongs to another user"));
+    if (st.st_mode & OthersWrite)
+        return failure(m_path, QStringLiteral("other users may write to it"));
+    if (::access(name.constData(), W_OK | X_OK) != 0)
+        return failure(m_path, QStringLiteral("it cannot be written"));
+    return QString();
+}
+
+bool Workspace::empty() const
+{
+    return isValid() && removeEntries(m_fd, false);
+}
+
+void Workspace::remove()
+{
+    if (!isValid())
+        return;
+    removeEntries(m_fd, true);
+    // Only the folder taken at start-up: never what now stands under its name.
+    if (verify().isEmpty())
+        ::rmdir(native(m_path).constData());
+    release();
+}
