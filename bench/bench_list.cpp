@@ -4,6 +4,7 @@
 // figures, in milliseconds.
 #include "TestSupport.h"
 #include "platform/ScriptedInteraction.h"
+#include "stations/Tokens.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -52,7 +53,13 @@ int main(int argc, char *argv[])
         text += QByteArray::number(100000 + (i * 7919) % Largest) + "\r\n";
     writeFile(file, text);
 
-    QList<double> imports, pastes, removals, clears;
+    // 1 MB of pieces as long as a piece may be, none of which holds a GSID: the search
+    // for a number in each must stay linear in its length.
+    QString longPieces;
+    while (longPieces.size() < 1024 * 1024)
+        longPieces += QString(MaxTokenLength - 1, QLatin1Char('0')) + QLatin1Char('\n');
+
+    QList<double> imports, pastes, removals, clears, strips;
     for (int run = 0; run < runs; ++run) {
         FileSystem fso;
         ScriptedInteraction ui;
@@ -94,8 +101,15 @@ int main(int argc, char *argv[])
         clears << timed([&] { press("btnClear"); });
         if (list->count() != 0)
             return 1;
+
+        QGuiApplication::clipboard()->setText(longPieces);
+        strips << timed([&] { press("btnPaste"); });
+        if (list->count() != 0)
+            return 1;
     }
-    std::printf("runs=%d import_ms=%.1f paste_ms=%.1f remove_ms=%.2f clear_ms=%.2f\n", runs,
-                median(imports), median(pastes), median(removals), median(clears));
+    std::printf("runs=%d import_ms=%.1f paste_ms=%.1f remove_ms=%.2f clear_ms=%.2f "
+                "strip_ms=%.1f\n",
+                runs, median(imports), median(pastes), median(removals), median(clears),
+                median(strips));
     return 0;
 }

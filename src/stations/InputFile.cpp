@@ -18,8 +18,8 @@ QString readTokensFromFile(FileSystem &fso, const QString &path,
     auto encoding = QStringConverter::encodingForData(chunk);
     // The decoder drops the byte-order mark, so it never sticks to the first GSID.
     QStringDecoder decoder(encoding.value_or(QStringConverter::System));
-    // Streaming equivalent of cutting each line at commas and blanks: line ends are
-    // separators too, and a token never spans one.
+    // Streaming equivalent of cutting each line at commas and white space: line ends
+    // are white space too, so a token never spans one.
     QString token;
     bool overlong = false;
     bool go = true;
@@ -32,8 +32,7 @@ QString readTokensFromFile(FileSystem &fso, const QString &path,
     while (go && !chunk.isEmpty()) {
         const QString text = decoder.decode(chunk);
         for (QChar c : text) {
-            if (c == QLatin1Char(',') || c == QLatin1Char(' ') || c == QLatin1Char('\n') ||
-                c == QLatin1Char('\r')) {
+            if (isSeparator(c)) {
                 flush();
                 if (!go)
                     break;

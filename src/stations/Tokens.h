@@ -10,7 +10,15 @@ inline constexpr qsizetype MaxTokenLength = 4096;
 // Removes leading and trailing space characters only (tabs stay).
 QString trimBlanks(const QString &text);
 
-// Typed or pasted text: cut at every comma, blank and CR LF pair; from each piece
-// whatever stands in front of a positive number is stripped a character at a time.
-// Returns the entries to add, in text order of appearance.
+// GSIDs are separated by commas and by every white-space character (blank, tab,
+// line ends, form feed, no-break and other Unicode spaces).
+bool isSeparator(QChar c);
+
+// Where the rest of the piece first reads as a positive number (leadingValue > 0),
+// or -1: the same answer as stripping one character at a time, in linear time.
+qsizetype positiveNumberStart(QStringView piece);
+
+// Typed or pasted text: cut at every separator; from each piece whatever stands in
+// front of a positive number is stripped. Returns the entries to add, in order of
+// appearance.
 QStringList pasteEntries(const QString &source);

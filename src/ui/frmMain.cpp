@@ -18,7 +18,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -26,6 +28,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QUrl>
+
+#include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,6 +57,22 @@ template <typename Control> void setCaption(Control *control, const QString &tex
 {
     control->setText(text);
     control->setAccessibleName(text.isEmpty() ? control->property("emptyName").toString() : text);
+}
+
+// Both name one file: the same path, or the same file reached another way.
+bool sameFile(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo x(a);
+    const QFileInfo y(b);
+    if (x.absoluteFilePath() == y.absoluteFilePath())
+        return true;
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -152,6 +173,8 @@ void frmMain::createControls()
     lblCopyCount->setAlignment(Qt::AlignCenter);
     btnEnglish->setChecked(true);
     txtAdd->setAccessibleName(QStringLiteral("GSIDs to add"));
+    // A long pasted list must arrive whole: a cut could add half a GSID.
+    txtAdd->setMaxLength(std::numeric_limits<int>::max());
     txtOutFile->setAccessibleName(QStringLiteral("Output File"));
     txtInFile->setAccessibleName(QStringLiteral("Input File"));
     txtInFile->setFocusPolicy(Qt::NoFocus);
@@ -219,9 +242,14 @@ void frmMain::wireEvents()
     connect(btnContinue, &QPushButton::clicked, this, &frmMain::btnContinue_Click);
     connect(btnHelp, &QPushButton::clicked, this, &frmMain::btnHelp_Click);
     connect(btnAbout, &QPushButton::clicked, this, &frmMain::btnAbout_Click);
+    // Enter in the GSID box adds, as the button beside it does.
+    connect(txtAdd, &QLineEdit::returnPressed, btnPaste, &QPushButton::click);
     for (QWidget *target : {static_cast<QWidget *>(cmbGsidList), static_cast<QWidget *>(txtOutFile),
                             static_cast<QWidget *>(txtAdd), static_cast<QWidget *>(txtInFile)})
         target->installEventFilter(this);
+    const auto buttons = findChildren<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QPushButton *button : buttons)
+        button->installEventFilter(this);
 }
 
 void frmMain::showEvent(QShowEvent *event)
@@ -237,6 +265,14 @@ void frmMain::showEvent(QShowEvent *event)
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     const auto type = event->type();
+    // Enter presses a focused button, as Space does.
+    if (type == QEvent::KeyPress && qobject_cast<QPushButton *>(watched)) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return QWidget::eventFilter(watched, event);
+        static_cast<QPushButton *>(watched)->click();
+        return true;
+    }
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QWidget::eventFilter(watched, event);
     auto *drop = static_cast<QDropEvent *>(event);
@@ -298,9 +334,8 @@ void frmMain::commandLineStep()
         return;
     }
     // A relative path means the folder the program was started in.
-    txtInFile->setText(QDir::current().absoluteFilePath(m_tmpStr));
     // The window must not open on its design-time count text when the file failed.
-    if (!readInFile())
+    if (!importFile(QDir::current().absoluteFilePath(m_tmpStr)))
         updateCount();
 }
 
@@ -350,12 +385,13 @@ void frmMain::btnRemove_Click()
 
 void frmMain::txtAdd_Change()
 {
-    setCaption(btnPaste, trimBlanks(txtAdd->text()).isEmpty() ? PasteCaption : AddCaption);
+    // Only separators typed: nothing to add, so the button offers the clipboard.
+    setCaption(btnPaste, txtAdd->text().trimmed().isEmpty() ? PasteCaption : AddCaption);
 }
 
 void frmMain::btnPaste_Click()
 {
-    QString source = trimBlanks(txtAdd->text());
+    QString source = txtAdd->text().trimmed();
     if (source.isEmpty())
         source = QGuiApplication::clipboard()->text();
     EntryBatch batch(m_list);
@@ -385,13 +421,29 @@ bool frmMain::readInFile()
     addEntries(batch.entries());
     if (txtOutFile->text().isEmpty()) {
         const QString folder = FileSystem::parentFolderName(path);
-        txtOutFile->setText((folder == QStringLiteral("/") ? QString() : folder) +
-                            QLatin1Char('/') + FileSystem::baseName(path) + QStringLiteral(".pdf"));
+        const QString proposal = (folder == QStringLiteral("/") ? QString() : folder) +
+                                 QLatin1Char('/') + FileSystem::baseName(path) +
+                                 QStringLiteral(".pdf");
+        // A list named x.pdf would be proposed as its own output.
+        if (proposal != path)
+            txtOutFile->setText(proposal);
     }
     updateCount();
     if (batch.full())
         m_ui.showError(EntryBatch::fullMessage());
     return true;
+}
+
+bool frmMain::importFile(const QString &path)
+{
+    const QString before = txtInFile->text();
+    txtInFile->setText(path);
+    if (readInFile())
+        return true;
+    // The file was not read: the box must not claim it was, or a second try at the
+    // same file, once mended, would be taken for a repeat and ignored.
+    txtInFile->setText(before);
+    return false;
 }
 
 void frmMain::btnGetInFile_Click()
@@ -400,17 +452,14 @@ void frmMain::btnGetInFile_Click()
         m_ui.chooseOpenFile(QStringLiteral("Select the GSID Input File"), txtInFile->text());
     if (!chosen || *chosen == txtInFile->text())
         return;
-    txtInFile->setText(*chosen);
-    readInFile();
+    importFile(*chosen);
 }
 
 void frmMain::cmbGsidList_OLEDragDrop(const QMimeData *data)
 {
     const QStringList files = droppedFiles(data);
-    if (files.isEmpty())
-        return;
-    txtInFile->setText(files.first());
-    readInFile();
+    if (!files.isEmpty())
+        importFile(files.first());
 }
 
 void frmMain::txtOutFile_OLEDragDrop(const QMimeData *data)
@@ -511,6 +560,9 @@ void frmMain::btnContinue_Click()
     const QString output = trimBlanks(txtOutFile->text());
     txtOutFile->setText(output);
     QString refusal = SheetBuild::outputNameError(output, m_workspace.path());
+    if (refusal.isEmpty() && sameFile(output, txtInFile->text()))
+        refusal = QStringLiteral("The output file must not be the list file ") + txtInFile->text() +
+                  QLatin1Char('.');
     // Nothing may be fetched for a build that cannot end well.
     if (refusal.isEmpty())
         refusal = m_workspace.verify();

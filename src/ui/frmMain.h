@@ -76,6 +76,9 @@ private:
     void btnAbout_Click();
 
     bool readInFile();
+    // Puts the path in txtInFile and reads it; a file that cannot be read leaves the
+    // box as it was.
+    bool importFile(const QString &path);
     void updateCount();
     void addEntries(const QStringList &entries);
     void commandLineStep();

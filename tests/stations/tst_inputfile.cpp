@@ -45,7 +45,7 @@ void TestInputFile::tokens_data()
     QTest::newRow("word before number") << QByteArray("Station 12345") << QStringList{"12345"};
     QTest::newRow("no stripping") << QByteArray("GSID:12345") << QStringList{};
     QTest::newRow("trailing letters kept") << QByteArray("12345ABC") << QStringList{"12345ABC"};
-    QTest::newRow("tab is no separator") << QByteArray("12\t34") << QStringList{"12\t34"};
+    QTest::newRow("tabs and no-break spaces") << QByteArray("12\t34\xC2\xA0" "56") << QStringList{"12", "34", "56"};
     QTest::newRow("CR only") << QByteArray("111\r222\r333") << QStringList{"111", "222", "333"};
     QTest::newRow("CR LF") << QByteArray("111\r\n222\r\n") << QStringList{"111", "222"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
@@ -108,7 +108,8 @@ void TestInputFile::binaryFileDoesNotHang()
     QByteArray bytes(4 * 1024 * 1024, '\0');
     for (qsizetype i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 7919) % 251);
-    bytes.replace(',', 'x').replace(' ', 'y').replace('\n', 'z').replace('\r', 'w');
+    for (const char separator : {',', ' ', '\n', '\r', '\t', '\v', '\f'})
+        bytes.replace(separator, 'x');
     bytes += "\n4242\n";
     const QString path = m_dir.filePath("blob.bin");
     writeFile(path, bytes);

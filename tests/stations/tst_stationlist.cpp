@@ -18,6 +18,7 @@ private slots:
     void removeKeepsFirstSelected();
     void pasteEntries_data();
     void pasteEntries();
+    void strippingMatchesOneCharacterAtATime();
     void batchStopsAtCapacity();
 };
 
@@ -137,14 +138,17 @@ void TestStationList::pasteEntries_data()
     QTest::newRow("comma and blank") << "12345, 23456" << QStringList{"12345", "23456"};
     QTest::newRow("CR LF lines") << "111\r\n222\r\n333\r\n" << QStringList{"111", "222", "333"};
     QTest::newRow("blanks after CR LF") << "111\r\n   222" << QStringList{"111", "222"};
-    QTest::newRow("lone CR is ordinary") << "111\r222" << QStringList{"111\r222"};
+    QTest::newRow("LF lines") << "100000\n100185\n100370\n" << QStringList{"100000", "100185", "100370"};
+    QTest::newRow("lone CR") << "111\r222" << QStringList{"111", "222"};
+    QTest::newRow("spreadsheet row") << "77777\t88888" << QStringList{"77777", "88888"};
+    QTest::newRow("no-break and thin spaces") << "111\u00A0222\u2009333" << QStringList{"111", "222", "333"};
+    QTest::newRow("form feed, mixed") << "1\f2,\t 3\r\n\n4" << QStringList{"1", "2", "3", "4"};
     QTest::newRow("prefix stripped") << "GSID:12345" << QStringList{"12345"};
     QTest::newRow("minus stripped") << "-12345" << QStringList{"12345"};
     QTest::newRow("letter before digit") << "A1B2" << QStringList{"1B2"};
     QTest::newRow("leading zeros stay") << "0012" << QStringList{"0012"};
     QTest::newRow("zero and letters add nothing") << "0,ABC" << QStringList{};
     QTest::newRow("hash") << "#77" << QStringList{"77"};
-    QTest::newRow("tab stays inside") << "12\t34" << QStringList{"12\t34"};
     QTest::newRow("huge number accepted") << "1E400" << QStringList{"1E400"};
     QTest::newRow("empty") << "" << QStringList{};
     QTest::newRow("overlong piece dropped") << QString(5000, '0') + "1 7" << QStringList{"7"};
@@ -157,6 +161,34 @@ void TestStationList::pasteEntries()
     QFETCH(QString, source);
     QFETCH(QStringList, entries);
     QCOMPARE(::pasteEntries(source), entries);
+}
+
+void TestStationList::strippingMatchesOneCharacterAtATime()
+{
+    // The one-pass search must agree with stripping a character at a time, on the
+    // awkward cases of numbers: signs, points, exponents that overflow or underflow.
+    auto slow = [](QStringView piece) -> qsizetype {
+        for (qsizetype i = 0; i < piece.size(); ++i) {
+            if (::leadingValue(piece.mid(i)) > 0)
+                return i;
+        }
+        return -1;
+    };
+    QStringList pieces = {"1.9e-324", "19e-325", "0.0.5", "00.00e5", "+-5",
+                          "1e-400",   "5.e-400", "-.5",   ".e5",     "1d-999x2",
+                          "0x1F",     "GSID:0",  "E5",    "9e999"};
+    const char alphabet[] = "0123456789..+-eEd:x";
+    quint32 seed = 12345;
+    for (int n = 0; n < 3000; ++n) {
+        QString piece;
+        for (int len = int(seed % 12) + 1; len > 0; --len) {
+            seed = seed * 1103515245 + 12345;
+            piece += QLatin1Char(alphabet[(seed >> 16) % (sizeof alphabet - 1)]);
+        }
+        pieces << piece;
+    }
+    for (const QString &piece : std::as_const(pieces))
+        QVERIFY2(positiveNumberStart(piece) == slow(piece), qPrintable(piece));
 }
 
 void TestStationList::batchStopsAtCapacity()

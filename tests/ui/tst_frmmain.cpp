@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 class TestFrmMain : public QObject {
     Q_OBJECT
 
@@ -27,9 +29,13 @@ private slots:
     void controlsAsLaidOut();
     void windowFrameFocusAndTabOrder();
     void typingAndPasting();
+    void pastedColumnIntoTheBox();
+    void enterAdds();
     void removeAndClear();
     void importByDialogAndDrop();
     void dropsElsewhere();
+    void failedReadCanBeRetried();
+    void listFileNeverBecomesTheOutput();
     void browseForOutput();
     void aboutBoxShowsFreshAndCloses();
     void continueRefusesBadOutput();
@@ -214,6 +220,41 @@ void TestFrmMain::typingAndPasting()
     QCOMPARE(m_ui.messages[0].text, "The GSID list is full; it holds at most 32767 entries.");
 }
 
+void TestFrmMain::pastedColumnIntoTheBox()
+{
+    // A column copied from an editor, longer than a line edit's usual limit: every
+    // GSID arrives, none cut in half.
+    QString column;
+    QStringList expected;
+    for (int i = 0; i < 5000; ++i) {
+        expected << QString::number(1000000 + i);
+        column += expected.last() + (i % 2 ? "\n" : "\t");
+    }
+    QVERIFY(column.size() >= 40000);
+    QGuiApplication::clipboard()->setText(column);
+    edit("txtAdd")->setFocus();
+    QTest::keyClick(edit("txtAdd"), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(get<QPushButton>("btnPaste")->text(), "Add Text to List");
+    QGuiApplication::clipboard()->setText("999"); // the box's text is taken, not this
+    press("btnPaste");
+    QCOMPARE(shownEntries(), expected);
+}
+
+void TestFrmMain::enterAdds()
+{
+    QTest::keyClicks(edit("txtAdd"), "12 34");
+    QTest::keyClick(edit("txtAdd"), Qt::Key_Return);
+    QCOMPARE(shownEntries(), (QStringList{"12", "34"}));
+    QTest::keyClicks(edit("txtAdd"), "56");
+    QTest::keyClick(edit("txtAdd"), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(shownEntries(), (QStringList{"12", "34", "56"}));
+    // Enter on a focused button presses it.
+    get<QComboBox>("cmbGsidList")->setCurrentIndex(1);
+    get("btnRemove")->setFocus();
+    QTest::keyClick(get("btnRemove"), Qt::Key_Return);
+    QCOMPARE(shownEntries(), (QStringList{"12", "56"}));
+}
+
 void TestFrmMain::removeAndClear()
 {
     typeAndAdd("1 2 3");
@@ -297,6 +338,49 @@ void TestFrmMain::dropsElsewhere()
     QCOMPARE(edit("txtOutFile")->text(), other);
     drop(edit("txtOutFile"), {}, "plain text, no files");
     QCOMPARE(edit("txtOutFile")->text(), other);
+}
+
+void TestFrmMain::failedReadCanBeRetried()
+{
+    const QString file = m_box->dir.filePath("later.txt");
+    QDir().mkpath(file); // a folder for now
+    for (const char *how : {"browse", "drop"}) {
+        m_ui.nextFile = file;
+        press("btnGetInFile");
+        QCOMPARE(edit("txtInFile")->text(), ""); // as before the failed read
+        QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + file + '.');
+        if (QString(how) == "drop") {
+            QDir().rmdir(file);
+            writeFile(file, "4711\n");
+            drop(get("cmbGsidList"), {QUrl::fromLocalFile(file)});
+        }
+    }
+    QCOMPARE(shownEntries(), QStringList{"4711"});
+    QCOMPARE(edit("txtInFile")->text(), file);
+
+    // A pipe is refused at once, without waiting for a writer.
+    const QString pipe = m_box->dir.filePath("pipe.txt");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    m_ui.nextFile = pipe;
+    press("btnGetInFile");
+    QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + pipe + '.');
+    QCOMPARE(edit("txtInFile")->text(), file);
+}
+
+void TestFrmMain::listFileNeverBecomesTheOutput()
+{
+    const QString list = m_box->dir.filePath("x.pdf");
+    writeFile(list, "100\n");
+    drop(get("cmbGsidList"), {QUrl::fromLocalFile(list)});
+    QCOMPARE(shownEntries(), QStringList{"100"});
+    QCOMPARE(edit("txtOutFile")->text(), "");
+    edit("txtOutFile")->setText(m_box->dir.filePath("sub/../x.pdf"));
+    press("btnContinue");
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].text, "The output file must not be the list file " + list + '.');
+    QFile f(list);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), "100\n");
 }
 
 void TestFrmMain::browseForOutput()
