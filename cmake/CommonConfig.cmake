@@ -3,6 +3,14 @@ add_library(brindlewick_warnings INTERFACE)
 target_compile_features(brindlewick_warnings INTERFACE cxx_std_20)
 target_compile_options(brindlewick_warnings INTERFACE -Wall -Wextra)
 
+# Debian's hardening: checked buffers, stack protection, read-only relocations bound
+# at start, and a position-independent program.
+add_library(brindlewick_hardening INTERFACE)
+target_compile_definitions(brindlewick_hardening INTERFACE _FORTIFY_SOURCE=2)
+target_compile_options(brindlewick_hardening INTERFACE -fstack-protector-strong)
+target_link_options(brindlewick_hardening INTERFACE -Wl,-z,relro,-z,now)
+target_link_libraries(brindlewick_warnings INTERFACE brindlewick_hardening)
+
 # The program's own code also gets Qt's stricter string handling. Tests keep plain
 # string literals, which read better in their tables.
 add_library(brindlewick_options INTERFACE)

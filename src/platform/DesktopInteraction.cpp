@@ -79,6 +79,12 @@ void DesktopInteraction::showHelp(const QString &helpFile)
     m_help->activateWindow();
 }
 
+void DesktopInteraction::closeWindows()
+{
+    if (m_help)
+        m_help->close();
+}
+
 void DesktopInteraction::end(int exitCode)
 {
     std::fflush(nullptr);

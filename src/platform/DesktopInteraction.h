@@ -18,6 +18,7 @@ public:
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
     void showHelp(const QString &helpFile) override;
     void end(int exitCode) override;
+    void closeWindows() override;
 
 private:
     QPointer<QTextBrowser> m_help;

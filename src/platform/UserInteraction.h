@@ -27,6 +27,9 @@ public:
     virtual void showHelp(const QString &helpFile) = 0;
     // Ends the program at once, with no clean-up. The caller returns straight after.
     virtual void end(int exitCode) = 0;
+    // The main window is closing: windows of the program's own (help) close with it,
+    // so that the program ends.
+    virtual void closeWindows() {}
 
     void setParentWindow(QWidget *window) { m_parent = window; }
 

@@ -2,12 +2,13 @@
 
 #include <QStringList>
 
-// Where the program looks for everything. main() fills it from the build settings;
+// Where the program looks for everything. main() fills it from the settings;
 // tests fill it with their own folders and servers.
 struct AppSettings {
-    QString shareDir;   // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
-    QString ftpHost;    // "host" or "host:port"
-    QString tempRoot;   // where the workspace folder is made: $TMPDIR or /tmp
-    QString programDir; // holds pdftotext, pdftk and the help file
-    QStringList arguments; // the command line after the program name
+    QString shareDir; // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
+    QString ftpHost;  // "host" or "host:port"
+    int ftpConnections = 4; // at most this many FTP connections in one build
+    QString tempRoot;       // where the workspace folder is made: $TMPDIR or /tmp
+    QString programDir;     // holds pdftotext, pdftk and the help file
+    QStringList arguments;  // the command line after the program name
 };

@@ -262,6 +262,13 @@ void frmMain::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // An open help window must not keep the program running unseen.
+    m_ui.closeWindows();
+    QWidget::closeEvent(event);
+}
+
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     const auto type = event->type();

@@ -23,7 +23,8 @@ private:
     };
     static Run run(const QString &program, const QStringList &args, int timeoutMs = 120000);
     // Starts the program as a user would, and reports whether its window came up.
-    static void startsAndShowsItsWindow(const QString &launcher);
+    static void startsAndShowsItsWindow(const QString &launcher,
+                                        const QProcessEnvironment &extra = {});
 
     QTemporaryDir m_prefix;
 };
@@ -42,10 +43,11 @@ TestInstall::Run TestInstall::run(const QString &program, const QStringList &arg
     return {code, QString::fromLocal8Bit(p.readAll())};
 }
 
-void TestInstall::startsAndShowsItsWindow(const QString &launcher)
+void TestInstall::startsAndShowsItsWindow(const QString &launcher, const QProcessEnvironment &extra)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(extra);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
     p.setProcessEnvironment(env);
@@ -121,17 +123,41 @@ void TestInstall::debianPackageInstallsAndRuns()
     const Run fields = run("dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
     QVERIFY2(fields.exitCode == 0, qPrintable(fields.output));
     QVERIFY(fields.output.contains("Package: brindlewick"));
-    QVERIFY(fields.output.contains("Version: 1.3.1"));
-    for (const char *dependency : {"libqt6widgets6", "libcurl4", "poppler-utils", "pdftk-java"})
+    QVERIFY(fields.output.contains("Version: 1.3.1-1"));
+    for (const char *dependency :
+         {"libqt6widgets6", "libcurl4", "libgcc-s1", "poppler-utils", "pdftk-java"})
         QVERIFY2(fields.output.contains(dependency), dependency);
+    // Debian's own checks: no error, no warning.
+    Run lintian = run("lintian", {"--fail-on", "error,warning", deb});
+    lintian.output.remove("running with root privileges is not recommended!");
+    QVERIFY2(lintian.exitCode == 0 && lintian.output.trimmed().isEmpty(),
+             qPrintable(lintian.output));
+    const Run conffiles = run("dpkg-deb", {"-I", deb, "conffiles"});
+    QCOMPARE(conffiles.output.trimmed(), "/etc/xdg/brindlewick/brindlewick.conf");
 
     const Run unpack = run("dpkg", {"-x", deb, root.path()});
     QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
     const QDir usr(root.filePath("usr"));
     QVERIFY(QFileInfo(usr.filePath("lib/brindlewick/Brindlewick.hlp")).isFile());
-    QVERIFY(QFileInfo(usr.filePath("share/applications/org.example.oxlade.brindlewick.desktop"))
-                .isFile());
-    startsAndShowsItsWindow(usr.filePath("bin/brindlewick"));
+    QVERIFY(QFileInfo(usr.filePath("share/man/man1/brindlewick.1.gz")).isFile());
+    QVERIFY(QFileInfo(root.filePath("etc/xdg/brindlewick/brindlewick.conf")).isFile());
+    QCOMPARE(QFile::symLinkTarget(usr.filePath("lib/brindlewick/pdftk")),
+             usr.filePath("bin/pdftk")); // relative: ../../bin/pdftk
+
+    // Pointed at a share outside its folder through the user's settings file; its own
+    // sample share is gone, and the FTP server cannot be reached, so only that share
+    // lets it start.
+    QTemporaryDir config;
+    const QString share = config.filePath("office share");
+    QVERIFY(QDir().rename(usr.filePath("lib/brindlewick/demo/geod"), share));
+    QVERIFY(QDir(config.path()).mkdir("brindlewick"));
+    writeFile(config.filePath("brindlewick/brindlewick.conf"),
+              "[Sources]\nShareDir=" + share.toUtf8() +
+                  "\nFtpHost=127.0.0.1:" + QByteArray::number(unusedPort()) + "\n");
+    QProcessEnvironment env;
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("XDG_CONFIG_DIRS", root.filePath("etc/xdg"));
+    startsAndShowsItsWindow(usr.filePath("bin/brindlewick"), env);
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

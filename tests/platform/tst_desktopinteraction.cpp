@@ -1,15 +1,18 @@
 #include "TestSupport.h"
 #include "platform/DesktopInteraction.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 class TestDesktopInteraction : public QObject {
     Q_OBJECT
 
 private slots:
     void helpShowsOneWindow();
+    void closingTheMainWindowEndsTheProgram();
 };
 
 void TestDesktopInteraction::helpShowsOneWindow()
@@ -42,6 +45,28 @@ void TestDesktopInteraction::helpShowsOneWindow()
     ui.showHelp(helpFile);
     QCOMPARE(browsers().size(), 1);
     QVERIFY(browsers()[0]->toPlainText().contains("Building the GSID list"));
+}
+
+void TestDesktopInteraction::closingTheMainWindowEndsTheProgram()
+{
+    Sandbox box;
+    FileSystem fso;
+    DesktopInteraction ui;
+    frmMain window(box.settings(), fso, ui);
+    window.show();
+    ui.showHelp(programFolder() + "/Brindlewick.hlp");
+    // The program's own event loop, as main() runs it, must end when the main
+    // window closes; a guard ends it otherwise, too late.
+    bool guarded = false;
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QTimer::singleShot(10000, qApp, [&] {
+        guarded = true;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    QVERIFY(!guarded);
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));
 }
 
 QTEST_MAIN(TestDesktopInteraction)

@@ -2,6 +2,7 @@
 #include "platform/FtpConnection.h"
 #include "platform/ScriptedInteraction.h"
 #include "startup/CommandLine.h"
+#include "startup/SourceSettings.h"
 #include "ui/frmMain.h"
 
 #include <QDir>
@@ -30,6 +31,8 @@ private slots:
     void workspaceChangedAfterStartUp_data();
     void workspaceChangedAfterStartUp();
     void pdfToTextCommandKeepsProgramFolderWhole();
+    void sourceSettings_data();
+    void sourceSettings();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile();
@@ -236,6 +239,60 @@ void TestStartup::pdfToTextCommandKeepsProgramFolderWhole()
     QCOMPARE(c.program, "/opt/my tools/pdftotext");
     QCOMPARE(c.arguments,
              (QStringList{"-q", "-layout", "/tmp/DS~Temp-0/Temp.pdf", "/tmp/DS~Temp-0/Text.txt"}));
+}
+
+void TestStartup::sourceSettings_data()
+{
+    // Each place may set the keys; the first that sets one wins. Rows give what the
+    // environment, the user's file and the system's file say, then the outcome:
+    // "share|host|connections", or the message (@USER@, @SYSTEM@: the files).
+    QTest::addColumn<QString>("variables"); // NAME=value;…
+    QTest::addColumn<QString>("user");      // INI text
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("result");
+    const QString all =
+        "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\nFtpConnections=2\n";
+    // clang-format off
+    QTest::newRow("defaults") << "" << "" << "" << "/build/share|build.example|4";
+    QTest::newRow("system file") << "" << "" << all << "/sys/share|sys.example:2121|2";
+    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\n" << all << "/sys/share|user.example|2";
+    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21" << "[Sources]\nShareDir=/user/share\n" << all << "/env/share|[::1]:21|2";
+    QTest::newRow("empty host") << "" << "" << "[Sources]\nFtpHost=\n" << "The setting FtpHost in @SYSTEM@ is not a host name: ''.";
+    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'.";
+    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'.";
+    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'.";
+    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'.";
+    // clang-format on
+}
+
+void TestStartup::sourceSettings()
+{
+    QFETCH(QString, variables);
+    QFETCH(QString, user);
+    QFETCH(QString, system);
+    QFETCH(QString, result);
+    const QString userFile = m_box->dir.filePath("home/brindlewick/brindlewick.conf");
+    const QString systemFile = m_box->dir.filePath("xdg/brindlewick/brindlewick.conf");
+    QProcessEnvironment env;
+    env.insert("XDG_CONFIG_HOME", m_box->dir.filePath("home"));
+    env.insert("XDG_CONFIG_DIRS",
+               m_box->dir.filePath("nowhere") + ':' + m_box->dir.filePath("xdg"));
+    for (const QString &pair : variables.split(';', Qt::SkipEmptyParts))
+        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    for (const auto &[path, text] : {std::pair{userFile, user}, std::pair{systemFile, system}}) {
+        QDir().mkpath(QFileInfo(path).path());
+        if (!text.isEmpty())
+            writeFile(path, text.toUtf8());
+    }
+    SourceSettings defaults;
+    defaults.shareDir = "/build/share";
+    defaults.ftpHost = "build.example";
+    const SourceSettings::Loaded loaded = SourceSettings::load(env, defaults);
+    const SourceSettings &v = loaded.value;
+    const QString got = loaded
+                            ? QString("%1|%2|%3").arg(v.shareDir, v.ftpHost).arg(v.ftpConnections)
+                            : loaded.error;
+    QCOMPARE(got, result.replace("@USER@", userFile).replace("@SYSTEM@", systemFile));
 }
 
 void TestStartup::commandLinePath_data()
