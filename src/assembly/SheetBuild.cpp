@@ -2,12 +2,17 @@
 
 #include "SheetRenamer.h"
 #include "platform/FileSystem.h"
-#include "platform/FtpConnection.h"
+#include "platform/FtpFetcher.h"
+#include "platform/ShareFetcher.h"
 #include "platform/UserInteraction.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
 
 #include <QScopeGuard>
 #include <QSet>
@@ -15,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,11 +60,23 @@ bool fileNameLess(const QString &a, const QString &b)
 
 } // namespace
 
-SheetBuild::SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui)
-    : m_config(std::move(config)), m_fso(fso), m_ui(ui)
+SheetBuild::SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui, QObject *parent)
+    : QObject(parent), m_config(std::move(config)), m_fso(fso), m_ui(ui)
 {
     if (!m_config.shareDir.isEmpty() && !m_config.shareDir.endsWith(QLatin1Char('/')))
         m_config.shareDir += QLatin1Char('/');
+    if (m_config.textRuns <= 0)
+        m_config.textRuns = qMax(1, QThread::idealThreadCount());
+    selectEdition(Edition::English);
+}
+
+SheetBuild::~SheetBuild()
+{
+    if (m_running) {
+        // Quietly: nobody is left to tell.
+        blockSignals(true);
+        stop();
+    }
 }
 
 QString SheetBuild::outputNameError(const QString &outputPath, const QString &workspaceDir)
@@ -76,7 +94,7 @@ QString SheetBuild::outputNameError(const QString &outputPath, const QString &wo
     return QString();
 }
 
-bool SheetBuild::selectEdition(Edition edition)
+void SheetBuild::selectEdition(Edition edition)
 {
     m_edition = edition;
     const bool metric = edition == Edition::Metric;
@@ -85,141 +103,319 @@ bool SheetBuild::selectEdition(Edition edition)
         m_ftpDir = metric ? QStringLiteral("/Geod/PDF Metric Sheet/")
                           : QStringLiteral("/Geod/PDF Single Sheet/");
         m_sheetPrefix = prefix;
-        return m_config.ftp && m_config.ftp->setCurrentDirectory(m_ftpDir);
+        return;
     }
     m_sheetPrefix =
         m_config.shareDir +
         (metric ? QStringLiteral("PDF Metric Sheet/") : QStringLiteral("PDF Single Sheet/")) +
         prefix;
-    return true;
 }
 
-FsResult SheetBuild::fetch(const QString &gsid, const QString &target)
+QString SheetBuild::scratch(const char *stem, qsizetype index, const char *ending) const
 {
-    if (!namesAFile(gsid, m_config.mode))
-        return FsResult::failed(QStringLiteral("Not a file name"), true);
-    const QString source = m_sheetPrefix + gsid + QStringLiteral(".pdf");
+    return m_config.workspaceDir + QLatin1String(stem) + QLatin1Char('-') +
+           QString::number(index + 1) + QLatin1String(ending);
+}
+
+void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
+{
+    m_running = true;
+    m_stopping = false;
+    m_gsids = gsids;
+    m_output = QFileInfo(outputPath).absoluteFilePath();
+    m_items = QList<Item>(gsids.size());
+    m_nextFetch = m_nextName = 0;
+    m_inFetch = m_unnamed = 0;
+    m_fetched.clear();
+    m_fetchedAny = false;
+    m_sheets.clear();
+    m_missing.clear();
+    m_draft.clear();
     if (m_config.mode == SourceMode::Ftp) {
-        return m_config.ftp ? m_config.ftp->getFile(source, target)
-                            : FsResult::failed(QStringLiteral("No connection"));
+        auto *ftp = new FtpFetcher(m_config.ftpHost, m_ftpDir, m_config.ftpConnections,
+                                   m_config.ftpStallSeconds);
+        m_fetcher.reset(ftp);
+        // The edition's directory first: a server that went away since start-up
+        // must not cost the user the list.
+        m_probing = true;
+        connect(ftp, &FtpFetcher::probed, this, [this](bool ok) {
+            m_probing = false;
+            if (ok)
+                pump();
+            else
+                finish(Report::SourceMissing);
+        });
+        ftp->probe();
+    } else {
+        m_fetcher = std::make_unique<ShareFetcher>(QString(), m_fso);
     }
-    return m_fso.copyFile(source, target);
+    connect(m_fetcher.get(), &SheetFetcher::fetched, this, &SheetBuild::onFetched);
+    pump();
 }
 
-QString SheetBuild::workspaceProblem(const FsResult &failure) const
+void SheetBuild::pump()
 {
-    const QString folder = m_config.workspaceDir;
-    if (failure.code == ENOSPC || failure.code == EDQUOT)
-        return QStringLiteral("The workspace folder ") + folder +
-               QStringLiteral(" is full; no output file was written.");
-    if (!m_fso.folderExists(folder))
-        return QStringLiteral("The workspace folder ") + folder +
-               QStringLiteral(" vanished during the build; no output file was written.");
-    return QString();
-}
-
-SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QString &outputPath,
-                                             const std::function<void(const QString &)> &progress)
-{
-    Report report;
-    const QString tempPdf = m_config.workspaceDir + QStringLiteral("Temp.pdf");
-    const QString sourcePrefix =
-        m_edition == Edition::Metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_");
-    QList<Sheet> sheets;
-    QList<qsizetype> missing; // list positions
-    bool fetchedAny = false;
-    for (qsizetype i = 0; i < gsids.size(); ++i) {
-        progress(QString::number(i + 1));
-        const QString &gsid = gsids[i];
-        // A failed fetch must never hand the previous sheet to the renaming again.
-        m_fso.deleteFile(tempPdf, true);
-        const FsResult fetched = fetch(gsid, tempPdf);
-        if (!fetched) {
-            report.problem = workspaceProblem(fetched);
-            if (!report.problem.isEmpty()) {
-                report.outcome = Report::WorkspaceFailed;
-                report.missing = gsids;
-                return report;
-            }
-            missing << i;
+    if (!m_running || m_probing || m_worker || !m_draft.isEmpty())
+        return;
+    // Fetch ahead of the naming, but not without bound: the workspace holds them.
+    while (m_nextFetch < m_gsids.size() && m_inFetch + m_unnamed < m_config.fetchAhead) {
+        const qsizetype i = m_nextFetch++;
+        const QString &gsid = m_gsids[i];
+        if (!namesAFile(gsid, m_config.mode)) {
+            m_items[i].state = State::Failed;
             continue;
         }
-        fetchedAny = true;
-        const RenameOutcome renamed =
-            renameCurrPdf(m_config.pdfToTextCmd, m_config.workspaceDir, m_fso,
-                          sourcePrefix + gsid + QStringLiteral(".pdf"), m_config.textTimeOutMs);
-        if (renamed.kind == RenameOutcome::Unreadable)
-            missing << i;
-        else
-            sheets.append({i, gsid, m_config.workspaceDir + renamed.fileName, renamed.stem});
+        m_items[i].state = State::Fetching;
+        ++m_inFetch;
+        const QString target = scratch("Temp", i, ".pdf");
+        m_fso.deleteFile(target, true);
+        m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"), target);
     }
-    progress(QStringLiteral("Writing"));
-    if (sheets.isEmpty())
-        report.outcome = fetchedAny ? Report::NothingReadable : Report::NothingFetched;
-    else
-        writeOutput(sheets, outputPath, report, missing);
-    std::sort(missing.begin(), missing.end());
-    for (const qsizetype i : std::as_const(missing))
-        report.missing << gsids[i];
-    return report;
+    while (m_textRuns.size() < m_config.textRuns && !m_fetched.empty()) {
+        const qsizetype i = *m_fetched.begin();
+        m_fetched.erase(m_fetched.begin());
+        extract(i);
+    }
+    // Named in list order, so that twin station names are numbered as listed.
+    while (m_nextName < m_gsids.size() && (m_items[m_nextName].state == State::Read ||
+                                           m_items[m_nextName].state == State::Failed)) {
+        name(m_nextName++);
+        emit progress(QString::number(m_nextName));
+    }
+    if (m_nextName == m_gsids.size())
+        merge();
 }
 
-void SheetBuild::writeOutput(QList<Sheet> &sheets, const QString &outputPath, Report &report,
-                             QList<qsizetype> &missing)
+void SheetBuild::onFetched(int index, const FsResult &result)
 {
-    const QString output = QFileInfo(outputPath).absoluteFilePath();
+    if (!m_running || index < 0 || index >= m_items.size())
+        return;
+    --m_inFetch;
+    if (!result) {
+        const QString problem = workspaceProblem(result);
+        if (!problem.isEmpty()) {
+            finish(Report::WorkspaceFailed, problem);
+            return;
+        }
+        m_items[index].state = State::Failed;
+    } else {
+        m_items[index].state = State::Fetched;
+        m_fetchedAny = true;
+        ++m_unnamed;
+        m_fetched.insert(index);
+    }
+    pump();
+}
+
+void SheetBuild::extract(qsizetype index)
+{
+    m_items[index].state = State::Extracting;
+    const QString text = scratch("Text", index, ".txt");
+    // Whatever stands under the text's name goes first: the tool must never write
+    // through a link planted there.
+    m_fso.deleteFile(text, true);
+    auto *process = new QProcess(this);
+    m_textRuns << process;
+    process->setProgram(m_config.programDir + QStringLiteral("/pdftotext"));
+    process->setArguments(
+        {QStringLiteral("-q"), QStringLiteral("-layout"), scratch("Temp", index, ".pdf"), text});
+    process->setProcessEnvironment(toolEnvironment());
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(process, &QProcess::finished, this, [=, this](int code, QProcess::ExitStatus status) {
+        ShellResult run;
+        run.result =
+            process->property("timedOut").toBool() ? ShellResult::TimedOut : ShellResult::Finished;
+        run.crashed = status == QProcess::CrashExit;
+        run.exitCode = code;
+        onExtracted(index, process, textToolOpened(run));
+    });
+    connect(process, &QProcess::errorOccurred, this, [=, this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            onExtracted(index, process, false);
+    });
+    // A sheet the tool hangs on counts as unreadable.
+    QTimer::singleShot(m_config.textTimeOutMs, process, [process] {
+        process->setProperty("timedOut", true);
+        process->kill();
+    });
+    process->start();
+}
+
+void SheetBuild::onExtracted(qsizetype index, QProcess *process, bool opened)
+{
+    m_textRuns.removeOne(process);
+    process->deleteLater();
+    m_items[index].opened = opened;
+    m_items[index].state = State::Read;
+    pump();
+}
+
+void SheetBuild::name(qsizetype index)
+{
+    if (m_items[index].state == State::Failed) {
+        m_missing << index;
+        return;
+    }
+    --m_unnamed;
+    const QString &gsid = m_gsids[index];
+    const QString source =
+        (m_edition == Edition::Metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_")) +
+        gsid + QStringLiteral(".pdf");
+    const RenameOutcome named =
+        nameSheet(m_fso, m_config.workspaceDir, scratch("Temp", index, ".pdf"),
+                  scratch("Text", index, ".txt"), m_items[index].opened, source);
+    if (named.kind == RenameOutcome::Unreadable)
+        m_missing << index;
+    else
+        m_sheets.append({index, gsid, m_config.workspaceDir + named.fileName, named.stem});
+}
+
+void SheetBuild::merge()
+{
+    emit progress(QStringLiteral("Writing"));
+    if (m_sheets.isEmpty()) {
+        finish(m_fetchedAny ? Report::NothingReadable : Report::NothingFetched);
+        return;
+    }
     // The new output is written beside the old one and replaces it only when whole,
     // so no failure can cost the user the file they had.
-    QString draft;
     for (;;) {
-        const FsResult made = m_fso.createDraft(output, &draft);
+        const FsResult made = m_fso.createDraft(m_output, &m_draft);
         if (made)
             break;
-        if (!askToRetryReplacing(output, made)) {
-            report.outcome = Report::Cancelled;
+        if (!askToRetryReplacing(m_output, made)) {
+            finish(Report::Cancelled);
             return;
         }
     }
-    const auto dropDraft = qScopeGuard([&] { m_fso.deleteFile(draft, true); });
-
-    sortForMerge(sheets);
-    auto paths = [&] {
-        QStringList out;
-        for (const Sheet &sheet : std::as_const(sheets))
-            out << sheet.path;
-        return out;
-    };
-    bool merged = mergeSheets(paths(), draft);
-    if (!merged) {
-        // One sheet the merge tool cannot read must not sink the others.
-        // When it can read none of them, the tool is at fault, not the sheets.
-        const QStringList found = unmergeable(paths());
-        const QSet<QString> bad(found.cbegin(), found.cend());
-        if (!bad.isEmpty() && bad.size() < sheets.size()) {
-            sheets.removeIf([&](const Sheet &sheet) {
-                if (!bad.contains(sheet.path))
-                    return false;
-                missing << sheet.index;
-                return true;
-            });
-            merged = mergeSheets(paths(), draft);
+    sortForMerge(m_sheets);
+    QStringList paths;
+    for (const Sheet &sheet : std::as_const(m_sheets))
+        paths << sheet.path;
+    // pdftk takes seconds for thousands of sheets: off the window's thread.
+    m_worker = QThread::create([this, paths] {
+        MergeResult result;
+        result.merged = mergeSheets(paths, m_draft);
+        if (!result.merged && !m_stopping) {
+            // One sheet the merge tool cannot read must not sink the others; when it
+            // can read none of them, the tool is at fault, not the sheets.
+            const QStringList bad = unmergeable(paths);
+            if (!bad.isEmpty() && bad.size() < paths.size() && !m_stopping) {
+                QStringList rest = paths;
+                for (const QString &path : bad)
+                    rest.removeOne(path);
+                result.merged = mergeSheets(rest, m_draft);
+                result.unmergeable = bad;
+            }
         }
-    }
-    if (!merged || QFileInfo(draft).size() == 0) {
-        report.outcome = Report::MergeFailed;
-        report.problem =
-            QStringLiteral("The output file ") + output + QStringLiteral(" could not be written.");
+        m_mergeResult = result;
+    });
+    connect(m_worker, &QThread::finished, this, &SheetBuild::onMerged);
+    m_worker->start();
+}
+
+void SheetBuild::onMerged()
+{
+    if (!m_worker)
+        return; // stopped: already reported
+    m_worker->wait();
+    delete std::exchange(m_worker, nullptr);
+    const QSet<QString> bad(m_mergeResult.unmergeable.cbegin(), m_mergeResult.unmergeable.cend());
+    m_sheets.removeIf([&](const Sheet &sheet) {
+        if (!bad.contains(sheet.path))
+            return false;
+        m_missing << sheet.index;
+        return true;
+    });
+    if (!m_mergeResult.merged || QFileInfo(m_draft).size() == 0) {
+        finish(Report::MergeFailed, QStringLiteral("The output file ") + m_output +
+                                        QStringLiteral(" could not be written."));
         return;
     }
     for (;;) {
-        const FsResult replaced = m_fso.replaceFile(draft, output);
-        if (replaced)
+        const FsResult replaced = m_fso.replaceFile(m_draft, m_output);
+        if (replaced) {
+            m_draft.clear();
+            finish(Report::Written);
             return;
-        if (!askToRetryReplacing(output, replaced)) {
-            report.outcome = Report::Cancelled;
+        }
+        if (!askToRetryReplacing(m_output, replaced)) {
+            finish(Report::Cancelled);
             return;
         }
     }
+}
+
+void SheetBuild::endTools()
+{
+    m_stopping = true;
+    if (m_fetcher)
+        m_fetcher->stop();
+    const QList<QProcess *> runs = std::exchange(m_textRuns, {});
+    for (QProcess *process : runs) {
+        process->disconnect(this);
+        process->kill();
+        process->waitForFinished(1000);
+        delete process;
+    }
+    if (m_worker) {
+        m_worker->wait(); // pdftk is ended within a tenth of a second
+        delete std::exchange(m_worker, nullptr);
+    }
+}
+
+void SheetBuild::stop()
+{
+    if (m_running)
+        finish(Report::Stopped);
+}
+
+void SheetBuild::finish(Report::Outcome outcome, const QString &problem)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    endTools();
+    if (!m_draft.isEmpty())
+        m_fso.deleteFile(std::exchange(m_draft, QString()), true);
+    cleanUp();
+    Report report;
+    report.outcome = outcome;
+    report.problem = problem;
+    const auto *ftp = qobject_cast<const FtpFetcher *>(m_fetcher.get());
+    report.serverStoppedAnswering = ftp && ftp->serverStoppedAnswering();
+    if (outcome == Report::WorkspaceFailed) {
+        report.missing = m_gsids;
+    } else if (outcome != Report::Stopped && outcome != Report::SourceMissing) {
+        // Sheets never named (a build cut short) did not reach the output either.
+        for (qsizetype i = m_nextName; i < m_gsids.size(); ++i)
+            m_missing << i;
+        std::sort(m_missing.begin(), m_missing.end());
+        for (const qsizetype i : std::as_const(m_missing))
+            report.missing << m_gsids[i];
+    }
+    m_fetcher.reset();
+    emit finished(report);
+}
+
+SheetBuild::Report SheetBuild::fetchAndMerge(const QStringList &gsids, const QString &outputPath,
+                                             const std::function<void(const QString &)> &onProgress)
+{
+    std::optional<Report> result;
+    QEventLoop loop;
+    const auto a = connect(this, &SheetBuild::progress, this, onProgress);
+    const auto b = connect(this, &SheetBuild::finished, this, [&](const Report &report) {
+        result = report;
+        loop.quit();
+    });
+    start(gsids, outputPath);
+    if (!result)
+        loop.exec();
+    disconnect(a);
+    disconnect(b);
+    return *result;
 }
 
 bool SheetBuild::askToRetryReplacing(const QString &outputPath, const FsResult &failure)
@@ -254,7 +450,7 @@ bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPat
         m_config.mergeArgumentBytes > 0 ? m_config.mergeArgumentBytes : systemArgumentBudget();
     const ShellCommand whole = mergeCommand(sheets, outputPath);
     if (sheets.size() <= 2 || argumentBytes(whole) <= budget) {
-        const ShellResult merged = ShellAndWait(whole, 0, -1);
+        const ShellResult merged = runUntilStopped(whole, m_stopping);
         // A tool that failed half-way must not leave a broken output behind.
         if (!merged.succeeded() && merged.result == ShellResult::Finished)
             m_fso.deleteFile(outputPath, true);
@@ -287,8 +483,8 @@ bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPat
                 QStringLiteral("~%1.part").arg(++m_partsMade, 5, 10, QLatin1Char('0'));
             made << part;
             parts << part;
-            ok =
-                ShellAndWait(mergeCommand(sheets.mid(start, end - start), part), 0, -1).succeeded();
+            ok = runUntilStopped(mergeCommand(sheets.mid(start, end - start), part), m_stopping)
+                     .succeeded();
         }
         start = end;
     }
@@ -315,6 +511,18 @@ qsizetype SheetBuild::systemArgumentBudget()
     // Room for what the pdftk launcher adds on its way to the Java program.
     constexpr qsizetype Reserve = 128 * 1024;
     return qMax<qsizetype>(16 * 1024, (limit > 0 ? limit : 128 * 1024) - environment - Reserve);
+}
+
+QString SheetBuild::workspaceProblem(const FsResult &failure) const
+{
+    const QString folder = m_config.workspaceDir;
+    if (failure.code == ENOSPC || failure.code == EDQUOT)
+        return QStringLiteral("The workspace folder ") + folder +
+               QStringLiteral(" is full; no output file was written.");
+    if (!m_fso.folderExists(folder))
+        return QStringLiteral("The workspace folder ") + folder +
+               QStringLiteral(" vanished during the build; no output file was written.");
+    return QString();
 }
 
 void SheetBuild::cleanUp()

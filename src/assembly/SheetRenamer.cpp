@@ -26,10 +26,40 @@ QStringList readLines(FileSystem &fso, const QString &path)
 
 } // namespace
 
+bool textToolOpened(const ShellResult &run)
+{
+    constexpr int CopyForbidden = 3;
+    return run.result == ShellResult::Finished && !run.crashed &&
+           (run.exitCode == 0 || run.exitCode == CopyForbidden);
+}
+
+RenameOutcome nameSheet(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
+                        const QString &textPath, bool opened, const QString &sourceName)
+{
+    const QStringList lines = opened ? readLines(fso, textPath) : QStringList();
+    fso.deleteFile(textPath, true);
+    // Only a sheet the tool could open as a PDF may reach the merge.
+    if (!opened) {
+        fso.deleteFile(sheetPath, true);
+        return {RenameOutcome::Unreadable, QString(), QString()};
+    }
+    const std::optional<QString> name = sheetNameFromText(lines);
+    RenameOutcome outcome;
+    outcome.kind = name ? RenameOutcome::Renamed : RenameOutcome::NoLabel;
+    // A sheet without the label (or without any text) keeps its source name, so
+    // the next fetch cannot overwrite it.
+    outcome.stem = safeFileName(name.value_or(sourceName));
+    outcome.fileName = unusedFileName(workspaceDir, outcome.stem);
+    if (!fso.moveFile(sheetPath, workspaceDir + outcome.fileName)) {
+        fso.deleteFile(sheetPath, true);
+        return {RenameOutcome::Unreadable, QString(), QString()};
+    }
+    return outcome;
+}
+
 RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &workspaceDir,
                             FileSystem &fso, const QString &sourceName, int timeOutMs)
 {
-    const QString tempPdf = workspaceDir + QStringLiteral("Temp.pdf");
     const QString textFile = workspaceDir + QStringLiteral("Text.txt");
     // Whatever stands under the text's name goes first: the tool must never write
     // through a link planted there.
@@ -37,28 +67,6 @@ RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &wor
     const ShellResult run = ShellAndWait(pdfToTextCmd, 0, timeOutMs);
     if (run.result == ShellResult::TimedOut && run.pid > 0)
         ::kill(pid_t(run.pid), SIGKILL);
-    const QStringList lines = readLines(fso, textFile);
-    fso.deleteFile(textFile, true);
-
-    // Only a sheet the tool could open as a PDF may reach the merge: pdftotext exits
-    // 0, or 3 when the PDF forbids copying its text (1: not a PDF it can open).
-    constexpr int CopyForbidden = 3;
-    const bool opened = run.result == ShellResult::Finished && !run.crashed &&
-                        (run.exitCode == 0 || run.exitCode == CopyForbidden);
-    RenameOutcome outcome;
-    if (!opened) {
-        fso.deleteFile(tempPdf, true);
-        return outcome;
-    }
-    const std::optional<QString> name = sheetNameFromText(lines);
-    outcome.kind = name ? RenameOutcome::Renamed : RenameOutcome::NoLabel;
-    // A sheet without the label (or without any text) keeps its source name, so
-    // the next fetch cannot overwrite it.
-    outcome.stem = safeFileName(name.value_or(sourceName));
-    outcome.fileName = unusedFileName(workspaceDir, outcome.stem);
-    if (!fso.moveFile(tempPdf, workspaceDir + outcome.fileName)) {
-        fso.deleteFile(tempPdf, true);
-        return {RenameOutcome::Unreadable, QString(), QString()};
-    }
-    return outcome;
+    return nameSheet(fso, workspaceDir, workspaceDir + QStringLiteral("Temp.pdf"), textFile,
+                     textToolOpened(run), sourceName);
 }

@@ -17,6 +17,16 @@ struct RenameOutcome {
     QString stem;     // that name before a " (2)" was added to make it unique
 };
 
+// Whether the text tool could open the sheet as a PDF: it exits 0, or 3 when the PDF
+// forbids copying its text (1: not a PDF it can open).
+bool textToolOpened(const ShellResult &run);
+
+// Names the sheet at sheetPath after the station in the text the tool wrote to
+// textPath (which is removed); a sheet the tool could not open is removed instead.
+// The sheet stays in the workspace folder.
+RenameOutcome nameSheet(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
+                        const QString &textPath, bool opened, const QString &sourceName);
+
 // Names the sheet just fetched to the workspace's Temp.pdf after the station in its
 // text, so that sheets pile up one file per station. Text.txt never outlives the call.
 // A text tool still running after timeOutMs is ended and the sheet counts as unreadable.

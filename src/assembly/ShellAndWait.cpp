@@ -23,8 +23,8 @@ int startErrorNumber(const QString &program)
     return ShellResult::PermissionDenied;
 }
 
-// The tools read and write file names as UTF-8 whatever the user's locale: under
-// LANG=C a station name such as "ÉCOLE" would make the merge tool fail.
+} // namespace
+
 QProcessEnvironment toolEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -32,7 +32,37 @@ QProcessEnvironment toolEnvironment()
     return env;
 }
 
-} // namespace
+ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool> &stop)
+{
+    ShellResult out;
+    QProcess process;
+    process.setProgram(jobToDo.program);
+    process.setArguments(jobToDo.arguments);
+    process.setProcessEnvironment(toolEnvironment());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start();
+    if (!process.waitForStarted(-1)) {
+        out.result = ShellResult::StartErrorBase + startErrorNumber(jobToDo.program);
+        return out;
+    }
+    out.pid = process.processId();
+    while (!process.waitForFinished(50)) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (stop) {
+            process.kill();
+            process.waitForFinished(-1);
+            out.result = ShellResult::TimedOut;
+            return out;
+        }
+    }
+    out.result = ShellResult::Finished;
+    out.crashed = process.exitStatus() == QProcess::CrashExit;
+    out.exitCode = out.crashed ? -1 : process.exitCode();
+    return out;
+}
 
 ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
 {

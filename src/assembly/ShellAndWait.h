@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
 
 // An external command: the program and its arguments, kept apart so that no
 // argument can ever be re-split or change the command.
@@ -34,3 +37,12 @@ struct ShellResult {
 // limit). execMode is the window style; command-line tools open none, so it is
 // accepted and ignored. A child still running at the time-out is left running.
 ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut);
+
+// The same without a time limit, for a worker thread: the child is ended as soon as
+// stop becomes true (the result is then TimedOut).
+ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool> &stop);
+
+// What every tool runs with: the user's environment, with file names as UTF-8
+// whatever the locale (under LANG=C a station name such as "ÉCOLE" would make the
+// merge tool fail).
+QProcessEnvironment toolEnvironment();

@@ -22,6 +22,11 @@ void DesktopInteraction::showError(const QString &text, const QString &details)
     box.exec();
 }
 
+void DesktopInteraction::showInformation(const QString &text)
+{
+    QMessageBox::information(m_parent, QStringLiteral("Brindlewick"), text, QMessageBox::Ok);
+}
+
 bool DesktopInteraction::askRetryCancel(const QString &text)
 {
     return QMessageBox::critical(m_parent, QStringLiteral("Error"), text,

@@ -13,6 +13,7 @@ public:
     ~DesktopInteraction() override;
 
     void showError(const QString &text, const QString &details = QString()) override;
+    void showInformation(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;

@@ -62,7 +62,12 @@ FtpConnection::~FtpConnection()
 
 QString FtpConnection::urlFor(const QString &directory, const QString &name) const
 {
-    QString url = QStringLiteral("ftp://") + m_host + QLatin1Char('/');
+    return ftpUrl(m_host, directory, name);
+}
+
+QString ftpUrl(const QString &host, const QString &directory, const QString &name)
+{
+    QString url = QStringLiteral("ftp://") + host + QLatin1Char('/');
     const QStringList parts = directory.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &part : parts)
         url += QString::fromLatin1(QUrl::toPercentEncoding(part)) + QLatin1Char('/');

@@ -31,3 +31,7 @@ private:
     QString m_directory = QStringLiteral("/");
     void *m_curl = nullptr;
 };
+
+// The URL of a file (or, with no name, of a directory, ending in "/") on the server;
+// every path part is escaped.
+QString ftpUrl(const QString &host, const QString &directory, const QString &name = QString());

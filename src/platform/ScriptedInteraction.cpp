@@ -5,6 +5,11 @@ void ScriptedInteraction::showError(const QString &text, const QString &details)
     messages.append({QStringLiteral("Error"), text, false, details});
 }
 
+void ScriptedInteraction::showInformation(const QString &text)
+{
+    messages.append({QStringLiteral("Brindlewick"), text, false, QString()});
+}
+
 bool ScriptedInteraction::askRetryCancel(const QString &text)
 {
     messages.append({QStringLiteral("Error"), text, true, QString()});

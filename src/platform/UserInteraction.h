@@ -15,6 +15,8 @@ public:
     // Modal, titled "Error", critical icon, one OK button; details, when given, in
     // the box's details area.
     virtual void showError(const QString &text, const QString &details = QString()) = 0;
+    // Modal, titled "Brindlewick", information icon, one OK button.
+    virtual void showInformation(const QString &text) = 0;
     // Modal, titled "Error", critical icon, Retry and Cancel; true for Retry.
     virtual bool askRetryCancel(const QString &text) = 0;
     // Open and Save dialogs; no value when the user cancelled.

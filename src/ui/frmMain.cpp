@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QUrl>
 
 #include <limits>
@@ -35,6 +36,8 @@
 namespace {
 
 const QString PasteCaption = QStringLiteral("Paste Clipboard");
+const QString ContinueCaption = QStringLiteral("Continue");
+const QString StopCaption = QStringLiteral("Stop");
 const QString AddCaption = QStringLiteral("Add Text to List");
 
 QStringList droppedFiles(const QMimeData *data)
@@ -242,6 +245,11 @@ void frmMain::wireEvents()
     connect(btnContinue, &QPushButton::clicked, this, &frmMain::btnContinue_Click);
     connect(btnHelp, &QPushButton::clicked, this, &frmMain::btnHelp_Click);
     connect(btnAbout, &QPushButton::clicked, this, &frmMain::btnAbout_Click);
+    // Esc stops a build, as the Stop button does.
+    m_stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_stopShortcut->setContext(Qt::WindowShortcut);
+    m_stopShortcut->setEnabled(false);
+    connect(m_stopShortcut, &QShortcut::activated, btnContinue, &QPushButton::click);
     // Enter in the GSID box adds, as the button beside it does.
     connect(txtAdd, &QLineEdit::returnPressed, btnPaste, &QPushButton::click);
     for (QWidget *target : {static_cast<QWidget *>(cmbGsidList), static_cast<QWidget *>(txtOutFile),
@@ -264,7 +272,12 @@ void frmMain::showEvent(QShowEvent *event)
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    // An open help window must not keep the program running unseen.
+    // A build must not go on unseen: it stops as Stop would, and the program ends.
+    if (m_build) {
+        m_closing = true;
+        m_build->stop();
+    }
+    // An open help window must not keep the program running unseen either.
     m_ui.closeWindows();
     QWidget::closeEvent(event);
 }
@@ -516,36 +529,22 @@ void frmMain::btnAbout_Click()
 
 void frmMain::setBusy(bool busy)
 {
-    // No second action may start at the points where events are serviced.
+    // No second action may start while a build runs; Continue becomes its Stop.
     const auto controls = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
     for (QWidget *w : controls) {
-        if (w != lblCopyCount)
+        if (w != lblCopyCount && w != btnContinue)
             w->setEnabled(!busy);
     }
+    setCaption(btnContinue, busy ? StopCaption : ContinueCaption);
+    m_stopShortcut->setEnabled(busy);
     if (busy) {
-        setCursor(Qt::WaitCursor);
+        setCursor(Qt::BusyCursor);
         setCaption(lblCopyCount, QString());
         lblCopyCount->setVisible(true);
-        m_progressClock.invalidate();
     } else {
         lblCopyCount->setVisible(false);
         unsetCursor();
     }
-}
-
-void frmMain::showProgress(const QString &text)
-{
-    setCaption(lblCopyCount, text);
-    // The counter changes faster than the eye can follow; painting and servicing
-    // events for every sheet would cost the build a good share of its time, so
-    // that happens once a frame, and always for the last word.
-    constexpr qint64 FrameNs = 40'000'000;
-    const bool number = text.front().isDigit();
-    if (number && m_progressClock.isValid() && m_progressClock.nsecsElapsed() < FrameNs)
-        return;
-    lblCopyCount->repaint();
-    QCoreApplication::processEvents();
-    m_progressClock.start();
 }
 
 BuildConfig frmMain::buildConfig() const
@@ -553,15 +552,19 @@ BuildConfig frmMain::buildConfig() const
     BuildConfig config;
     config.mode = m_sourceMode;
     config.shareDir = m_settings.shareDir;
-    config.ftp = m_ftp.get();
+    config.ftpHost = m_settings.ftpHost;
+    config.ftpConnections = m_settings.ftpConnections;
     config.workspaceDir = m_workspace.path();
     config.programDir = m_settings.programDir;
-    config.pdfToTextCmd = m_pdfToTextCmd;
     return config;
 }
 
 void frmMain::btnContinue_Click()
 {
+    if (m_build) {
+        m_build->stop();
+        return;
+    }
     if (m_list.isEmpty())
         return;
     const QString output = trimBlanks(txtOutFile->text());
@@ -580,19 +583,20 @@ void frmMain::btnContinue_Click()
         return;
     }
 
-    SheetBuild build(buildConfig(), m_fso, m_ui);
-    if (!build.selectEdition(btnMetric->isChecked() ? Edition::Metric : Edition::English)) {
-        // The server may be back for the next Continue; the list is not lost.
-        m_ui.showError(sourceFailureMessage());
-        return;
-    }
-
+    m_build = std::make_unique<SheetBuild>(buildConfig(), m_fso, m_ui);
+    m_build->selectEdition(btnMetric->isChecked() ? Edition::Metric : Edition::English);
+    connect(m_build.get(), &SheetBuild::progress, this,
+            [this](const QString &text) { setCaption(lblCopyCount, text); });
+    connect(m_build.get(), &SheetBuild::finished, this, [this](const SheetBuild::Report &report) {
+        // The build object is still on the stack of its own signal: let it go later.
+        m_build.release()->deleteLater();
+        setBusy(false);
+        if (!m_closing)
+            reportBuild(report);
+        emit buildFinished();
+    });
     setBusy(true);
-    const SheetBuild::Report report = build.fetchAndMerge(
-        m_list.entries(), output, [this](const QString &text) { showProgress(text); });
-    setBusy(false);
-    build.cleanUp();
-    reportBuild(report);
+    m_build->start(m_list.entries(), output);
 }
 
 void frmMain::reportBuild(const SheetBuild::Report &report)
@@ -621,11 +625,22 @@ void frmMain::reportBuild(const SheetBuild::Report &report)
     case Report::WorkspaceFailed:
         m_ui.showError(report.problem);
         return;
+    case Report::SourceMissing:
+        // The server may be back for the next Continue; the list is not lost.
+        m_ui.showError(sourceFailureMessage());
+        return;
+    case Report::Stopped:
+        m_ui.showInformation(QStringLiteral("The build was stopped; no output file was written."));
+        return;
     case Report::Written:
     case Report::Cancelled:
         break;
     }
-    if (!report.missing.isEmpty())
-        m_ui.showError(SheetBuild::missingMessage(report.missing),
+    if (!report.missing.isEmpty()) {
+        const QString stopped = report.serverStoppedAnswering
+                                    ? QStringLiteral("The FTP server stopped answering.\r\n")
+                                    : QString();
+        m_ui.showError(stopped + SheetBuild::missingMessage(report.missing),
                        SheetBuild::missingDetails(report.missing));
+    }
 }

@@ -7,7 +7,6 @@
 #include "startup/Workspace.h"
 #include "stations/StationList.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 #include <memory>
 
@@ -19,6 +18,7 @@ class QLineEdit;
 class QMimeData;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
 class StationListModel;
 class UserInteraction;
 
@@ -51,7 +51,12 @@ public:
     const ShellCommand &pdfToTextCmd() const { return m_pdfToTextCmd; }
     QString helpFile() const { return m_helpFile; }
     const Workspace &workspace() const { return m_workspace; }
+    bool isBuilding() const { return m_build != nullptr; }
     const StationList &stationList() const { return m_list; }
+
+signals:
+    // A build ended, whatever its outcome, and the window is ready again.
+    void buildFinished();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -86,7 +91,6 @@ private:
     void setBusy(bool busy);
     BuildConfig buildConfig() const;
     void reportBuild(const SheetBuild::Report &report);
-    void showProgress(const QString &text);
 
     AppSettings m_settings;
     FileSystem &m_fso;
@@ -101,7 +105,9 @@ private:
     Workspace m_workspace;
     QString m_tmpStr;
     SaveDialogSettings cdgGetOutFile;
-    QElapsedTimer m_progressClock; // when the progress was last painted
+    std::unique_ptr<SheetBuild> m_build; // the build running, if any
+    bool m_closing = false;
+    QShortcut *m_stopShortcut = nullptr;
 
     QLabel *lblCount = nullptr;
     QLabel *lblCopyCount = nullptr;

@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 #include "assembly/SheetBuild.h"
-#include "platform/FtpConnection.h"
 #include "platform/ScriptedInteraction.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <QTimer>
 
 #include <cerrno>
 
@@ -17,26 +17,24 @@ private slots:
     void init();
     void outputNames_data();
     void outputNames();
-    void shareRunMergesInNameOrder();
+    void sameResultWhateverTheOrderOfWork_data();
+    void sameResultWhateverTheOrderOfWork();
     void mergesInOrderedBatches_data();
     void mergesInOrderedBatches();
-    void editionsChooseFolderAndPrefix_data();
-    void editionsChooseFolderAndPrefix();
     void replacingTheOutput_data();
     void replacingTheOutput();
     void failedMergeKeepsEveryOtherFile_data();
     void failedMergeKeepsEveryOtherFile();
     void unmergeableSheetsLeftOut();
-    void missingAndBrokenSheetsReported();
     void nothingFetched();
-    void sheetWithoutLabelKeepsItsSourceName();
     void workspaceFullStopsTheBuild();
     void hungTextToolIsEnded();
     void nonAsciiNamesUnderPlainLocale();
-    void ftpRun();
     void ftpDirectoryMissing();
-    void ftpServerRestartedBeforeRun();
-    void ftpServerStoppedDuringRun();
+    void ftpServerGoesAway_data();
+    void ftpServerGoesAway();
+    void stopInTheMiddle_data();
+    void stopInTheMiddle();
     void missingMessage();
 
 private:
@@ -45,10 +43,9 @@ private:
         QStringList progress;
     };
     BuildConfig shareConfig(const QString &programDir = programFolder()) const;
-    // A build over FTP from a server on the sandbox, which holds the share as "Geod".
-    std::unique_ptr<SheetBuild> ftpBuild(FtpServer &server, FtpConnection &ftp, Edition edition);
-    Run run(SheetBuild &build, const QStringList &gsids,
-            const std::function<void(const QString &)> &also = {});
+    BuildConfig ftpConfig(const FtpServer &server, int connections = 4) const;
+    Run run(const BuildConfig &config, const QStringList &gsids, Edition edition = Edition::English,
+            FileSystem *fso = nullptr);
     QStringList workspaceFiles() const { return QDir(m_box->workspace()).entryList(QDir::Files); }
 
     std::unique_ptr<Sandbox> m_box;
@@ -77,32 +74,27 @@ BuildConfig TestSheetBuild::shareConfig(const QString &programDir) const
     c.shareDir = m_box->dir.filePath("Geod/");
     c.workspaceDir = m_box->workspace();
     c.programDir = programDir;
-    c.pdfToTextCmd = pdfToTextCommand(programFolder(), m_box->workspace());
     return c;
 }
 
-std::unique_ptr<SheetBuild> TestSheetBuild::ftpBuild(FtpServer &server, FtpConnection &ftp,
-                                                     Edition edition)
+// The server holds the sandbox, and with it the share as "Geod".
+BuildConfig TestSheetBuild::ftpConfig(const FtpServer &server, int connections) const
 {
     BuildConfig c = shareConfig();
     c.mode = SourceMode::Ftp;
-    c.ftp = &ftp;
-    auto build = std::make_unique<SheetBuild>(c, m_fso, m_ui);
-    if (!ftp.connect() || !build->selectEdition(edition))
-        qWarning("cannot enter the edition directory on %s", qPrintable(server.host()));
-    return build;
+    c.ftpHost = server.host();
+    c.ftpConnections = connections;
+    c.ftpStallSeconds = 2;
+    return c;
 }
 
-TestSheetBuild::Run TestSheetBuild::run(SheetBuild &build, const QStringList &gsids,
-                                        const std::function<void(const QString &)> &also)
+TestSheetBuild::Run TestSheetBuild::run(const BuildConfig &config, const QStringList &gsids,
+                                        Edition edition, FileSystem *fso)
 {
+    SheetBuild build(config, fso ? *fso : m_fso, m_ui);
+    build.selectEdition(edition);
     Run r;
-    r.report = build.fetchAndMerge(gsids, m_out, [&](const QString &text) {
-        r.progress << text;
-        if (also)
-            also(text);
-    });
-    build.cleanUp();
+    r.report = build.fetchAndMerge(gsids, m_out, [&](const QString &text) { r.progress << text; });
     return r;
 }
 
@@ -132,18 +124,63 @@ void TestSheetBuild::outputNames()
     QCOMPARE(SheetBuild::outputNameError(name.replace("@WS@", ws), ws), error.replace("@WS@", ws));
 }
 
-void TestSheetBuild::shareRunMergesInNameOrder()
+void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
 {
+    // Fetching, text extraction and naming overlap and finish in any order; the
+    // output must be what one sheet after the other would give.
+    QTest::addColumn<QString>("source"); // share, or ftp:<connections>:<limit per address>
+    QTest::addColumn<bool>("metric");
+    // clang-format off
+    QTest::newRow("share, English") << "share" << false;
+    QTest::newRow("share, Metric") << "share" << true;
+    QTest::newRow("FTP, one connection") << "ftp:1:0" << false;
+    QTest::newRow("FTP, four connections, Metric") << "ftp:4:0" << true;
+    QTest::newRow("FTP, four asked, two allowed") << "ftp:4:2" << false;
+    // clang-format on
+}
+
+void TestSheetBuild::sameResultWhateverTheOrderOfWork()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, metric);
+    // Twelve stations of one name (" (2)" … " (12)": numbered, and merged, in list
+    // order), a sheet without the label, a missing, an empty and a damaged sheet.
+    QList<DataSheet> twins;
+    QStringList gsids;
+    for (int i = 0; i < 12; ++i) {
+        twins << station(QString::number(610 + i), "CEDAR RIDGE", "Alpha, Beta");
+        gsids << twins.last().gsid;
+    }
+    writeSheets(m_box->dir.filePath("Geod"), twins);
+    const QString folder = m_box->dir.filePath(metric ? "Geod/PDF Metric Sheet/M_GSID_"
+                                                      : "Geod/PDF Single Sheet/GSID_");
+    writeFile(folder + "700.pdf", pdfFromLines({"A sheet", "without label"}));
+    writeFile(folder + "601.pdf", QByteArray());
+    const QByteArray whole = pdfFromLines({"OXA Name: CUT", "County: A, B"});
+    writeFile(folder + "603.pdf", whole.left(whole.size() / 3));
+    gsids = QStringList{"100", "999", "700", "601"} + gsids + QStringList{"603", "300", "../GSID_"};
     writeFile(m_out, "an earlier output, replaced without a question");
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    QVERIFY(build.selectEdition(Edition::English));
-    const Run r = run(build, {"100", "200", "300", "400", "500"});
+
+    std::unique_ptr<FtpServer> server;
+    BuildConfig config = shareConfig();
+    if (source.startsWith("ftp")) {
+        FtpServer::Options options;
+        options.maxConsPerIp = source.section(':', 2).toInt();
+        server = std::make_unique<FtpServer>(m_box->dir.path(), options);
+        QVERIFY(server->start());
+        config = ftpConfig(*server, source.section(':', 1, 1).toInt());
+    }
+    const Run r = run(config, gsids, metric ? Edition::Metric : Edition::English);
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-    QVERIFY(r.report.missing.isEmpty());
-    QCOMPARE(r.progress, (QStringList{"1", "2", "3", "4", "5", "Writing"}));
-    // Sheets follow their file names, case-insensitively; twin names both arrive.
-    QCOMPARE(stationNamesOf(m_out),
-             (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
+    QCOMPARE(r.report.missing, (QStringList{"999", "601", "603", "../GSID_"}));
+    QCOMPARE(r.progress.size(), gsids.size() + 1);
+    QCOMPARE(r.progress.first(), "1");
+    QCOMPARE(r.progress.last(), "Writing");
+    // CEDAR-RIDGE Alpha, (2) … (13), the last being 300; GSID_700.pdf (no GSID
+    // printed); ZULU-POINT.
+    const QStringList order = gsids.mid(4, 12) + QStringList{"300", "", "100"};
+    QCOMPARE(gsidsOf(m_out), order);
+    QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(workspaceFiles().isEmpty());
 }
@@ -164,61 +201,37 @@ void TestSheetBuild::mergesInOrderedBatches()
     QFETCH(int, batchSize);
     QFETCH(qsizetype, argumentBytes);
     QFETCH(int, parts);
-    struct DeletionLog : FileSystem {
+    struct FileLog : FileSystem {
         QStringList deleted;
+        QStringList sheets;
         FsResult deleteFile(const QString &spec, bool force) override
         {
             deleted << spec;
             return FileSystem::deleteFile(spec, force);
+        }
+        FsResult moveFile(const QString &from, const QString &to) override
+        {
+            sheets << to;
+            return FileSystem::moveFile(from, to);
         }
     } fso;
     const QStringList gsids = {"100", "200", "300", "400", "500"};
     BuildConfig config = shareConfig();
     if (argumentBytes < 0) {
         // One byte short of what a single run of these very sheets takes.
+        run(config, gsids, Edition::English, &fso);
         SheetBuild once(config, m_fso, m_ui);
-        QVERIFY(once.selectEdition(Edition::English));
-        once.fetchAndMerge(gsids, m_out, [](const QString &) {});
-        QStringList sheets;
-        for (const QString &name : workspaceFiles())
-            sheets << m_box->workspace() + name;
-        argumentBytes = SheetBuild::argumentBytes(once.mergeCommand(sheets, m_out)) - 1;
-        once.cleanUp();
+        argumentBytes = SheetBuild::argumentBytes(once.mergeCommand(fso.sheets, m_out)) - 1;
+        fso.deleted.clear();
     }
     config.mergeBatchSize = batchSize;
     config.mergeArgumentBytes = argumentBytes;
-    SheetBuild build(config, fso, m_ui);
-    QVERIFY(build.selectEdition(Edition::English));
-    const auto report = build.fetchAndMerge(gsids, m_out, [](const QString &) {});
-    QCOMPARE(report.outcome, SheetBuild::Report::Written);
+    QCOMPARE(run(config, gsids, Edition::English, &fso).report.outcome,
+             SheetBuild::Report::Written);
     // The order a single run gives, each sheet once; no intermediate file is left.
     QCOMPARE(stationNamesOf(m_out),
              (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
-    QCOMPARE(workspaceFiles().size(), 5);
     QCOMPARE(fso.deleted.filter(".part").size(), parts);
-}
-
-void TestSheetBuild::editionsChooseFolderAndPrefix_data()
-{
-    QTest::addColumn<bool>("metric");
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("unit");
-    // clang-format off
-    QTest::newRow("English") << false << "PDF Single Sheet/GSID_" << "(feet)";
-    QTest::newRow("Metric") << true << "PDF Metric Sheet/M_GSID_" << "(meters)";
-    // clang-format on
-}
-
-void TestSheetBuild::editionsChooseFolderAndPrefix()
-{
-    QFETCH(bool, metric);
-    QFETCH(QString, folder);
-    QFETCH(QString, unit);
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    QVERIFY(build.selectEdition(metric ? Edition::Metric : Edition::English));
-    QCOMPARE(build.sheetPrefix(), m_box->dir.filePath("Geod/") + folder);
-    QCOMPARE(run(build, {"300"}).report.outcome, SheetBuild::Report::Written);
-    QVERIFY(pdfPages(m_out).value(0).contains(unit));
 }
 
 void TestSheetBuild::replacingTheOutput_data()
@@ -250,10 +263,8 @@ void TestSheetBuild::replacingTheOutput()
     fso.errorCode = error;
     fso.failuresLeft = 2;
     m_ui.retryAnswers = answers;
-    SheetBuild build(shareConfig(), fso, m_ui);
-    build.selectEdition(Edition::English);
     const bool retried = answers.size() == 2 && answers[1];
-    QCOMPARE(run(build, {"100", "300"}).report.outcome,
+    QCOMPARE(run(shareConfig(), {"100", "300"}, Edition::English, &fso).report.outcome,
              retried ? SheetBuild::Report::Written : SheetBuild::Report::Cancelled);
     QCOMPARE(m_ui.messages.size(), answers.size());
     QCOMPARE(m_ui.messages[0].text, message.replace("@OUT@", m_out));
@@ -286,10 +297,9 @@ void TestSheetBuild::failedMergeKeepsEveryOtherFile()
         writeFile(docs + other, "keep me");
     writeFile(docs + name, "the old output");
     m_out = docs + name;
-    QTemporaryDir noTools; // a program folder without pdftk: the merge fails
-    SheetBuild build(shareConfig(noTools.path()), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    const Run r = run(build, {"100"});
+    QTemporaryDir noMerge; // a program folder without pdftk: the merge fails
+    QVERIFY(QFile::link(programFolder() + "/pdftotext", noMerge.filePath("pdftotext")));
+    const Run r = run(shareConfig(noMerge.path()), {"100"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::MergeFailed);
     QCOMPARE(r.report.problem, "The output file " + m_out + " could not be written.");
     QCOMPARE(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
@@ -310,38 +320,16 @@ void TestSheetBuild::unmergeableSheetsLeftOut()
                                             english + "GSID_" + to + ".pdf"}),
                  0);
     }
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    const Run r = run(build, {"100", "301", "200", "302", "400"});
+    const Run r = run(shareConfig(), {"100", "301", "200", "302", "400"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
     QCOMPARE(r.report.missing, (QStringList{"301", "302"}));
     QCOMPARE(stationNamesOf(m_out), (QStringList{"A=B", "alder", "ZULU POINT"}));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
-void TestSheetBuild::missingAndBrokenSheetsReported()
-{
-    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
-    writeFile(english + "GSID_601.pdf", QByteArray());
-    writeFile(english + "GSID_602.pdf", "not a pdf at all");
-    const QByteArray whole = pdfFromLines({"OXA Name: CUT", "County: A, B"});
-    writeFile(english + "GSID_603.pdf", whole.left(whole.size() / 3));
-    writeFile(m_box->dir.filePath("Geod/GSID_..pdf"), whole); // outside the edition folder
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    const Run r = run(build, {"100", "999", "601", "602", "603", "../GSID_", ".", "300"});
-    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(r.report.missing, (QStringList{"999", "601", "602", "603", "../GSID_", "."}));
-    // A failed fetch never hands the previous sheet on a second time.
-    QCOMPARE(stationNamesOf(m_out), (QStringList{"CEDAR RIDGE", "ZULU POINT"}));
-    QVERIFY(workspaceFiles().isEmpty());
-}
-
 void TestSheetBuild::nothingFetched()
 {
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::Metric);
-    const Run r = run(build, {"7", "8"});
+    const Run r = run(shareConfig(), {"7", "8"}, Edition::Metric);
     QCOMPARE(r.report.outcome, SheetBuild::Report::NothingFetched);
     QCOMPARE(r.report.missing, (QStringList{"7", "8"}));
     QCOMPARE(r.progress.last(), "Writing");
@@ -349,32 +337,16 @@ void TestSheetBuild::nothingFetched()
     QVERIFY(workspaceFiles().isEmpty());
 }
 
-void TestSheetBuild::sheetWithoutLabelKeepsItsSourceName()
-{
-    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
-    writeFile(english + "GSID_700.pdf", pdfFromLines({"A sheet", "without label"}));
-    writeFile(english + "GSID_701.pdf", pdfFromLines({"Another one"}));
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    QCOMPARE(run(build, {"700", "701", "100"}).report.outcome, SheetBuild::Report::Written);
-    const QStringList pages = pdfPages(m_out);
-    QCOMPARE(pages.size(), 3);
-    QVERIFY(pages[0].contains("A sheet"));
-    QVERIFY(pages[1].contains("Another one"));
-}
-
 void TestSheetBuild::workspaceFullStopsTheBuild()
 {
     writeFile(m_out, "the old output");
     StubbornFileSystem fso;
     fso.copyError = ENOSPC;
-    SheetBuild build(shareConfig(), fso, m_ui);
-    build.selectEdition(Edition::English);
-    const Run r = run(build, {"100", "200"});
+    const Run r = run(shareConfig(), {"100", "200"}, Edition::English, &fso);
     QCOMPARE(r.report.outcome, SheetBuild::Report::WorkspaceFailed);
     QCOMPARE(r.report.problem, "The workspace folder " + m_box->workspace() +
                                    " is full; no output file was written.");
-    QCOMPARE(r.progress, (QStringList{"1"})); // the second sheet is not tried
+    QVERIFY(r.progress.isEmpty());
     QVERIFY(QFile::exists(m_out));
 }
 
@@ -384,14 +356,11 @@ void TestSheetBuild::hungTextToolIsEnded()
     const QString hung = tools.filePath("pdftotext");
     writeFile(hung, "#!/bin/sh\necho $$ > " + tools.filePath("pid").toUtf8() + "\nexec sleep 60\n");
     QFile::setPermissions(hung, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    BuildConfig config = shareConfig();
-    config.pdfToTextCmd = pdfToTextCommand(tools.path(), m_box->workspace());
+    BuildConfig config = shareConfig(tools.path());
     config.textTimeOutMs = 300;
-    SheetBuild build(config, m_fso, m_ui);
-    build.selectEdition(Edition::English);
     QElapsedTimer timer;
     timer.start();
-    const Run r = run(build, {"100"});
+    const Run r = run(config, {"100"});
     QVERIFY(timer.elapsed() < 10000);
     QCOMPARE(r.report.outcome, SheetBuild::Report::NothingReadable);
     QFile pidFile(tools.filePath("pid"));
@@ -406,76 +375,106 @@ void TestSheetBuild::nonAsciiNamesUnderPlainLocale()
     writeSheets(m_box->dir.filePath("Geod"), {station("800", "ÉCOLE NORMALE", "Dörfli, Beta")});
     qputenv("LANG", "C");
     qunsetenv("LC_ALL");
-    SheetBuild build(shareConfig(), m_fso, m_ui);
-    build.selectEdition(Edition::English);
-    const Run r = run(build, {"800", "100"});
+    const Run r = run(shareConfig(), {"800", "100"});
     qputenv("LANG", "C.UTF-8");
     QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
     QCOMPARE(stationNamesOf(m_out), (QStringList{"ZULU POINT", "ÉCOLE NORMALE"}));
-}
-
-void TestSheetBuild::ftpRun()
-{
-    FtpServer server(m_box->dir.path());
-    QVERIFY(server.start());
-    FtpConnection ftp(server.host());
-    for (const Edition edition : {Edition::Metric, Edition::English}) {
-        const auto build = ftpBuild(server, ftp, edition);
-        const bool metric = edition == Edition::Metric;
-        QCOMPARE(build->ftpDir(), metric ? "/Geod/PDF Metric Sheet/" : "/Geod/PDF Single Sheet/");
-        QCOMPARE(build->sheetPrefix(), metric ? "M_GSID_" : "GSID_");
-        const Run r = run(*build, {"300", "200", "123", "100"});
-        QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-        QCOMPARE(r.report.missing, QStringList{"123"});
-        QCOMPARE(r.progress, (QStringList{"1", "2", "3", "4", "Writing"}));
-        QCOMPARE(stationNamesOf(m_out), (QStringList{"alder", "CEDAR RIDGE", "ZULU POINT"}));
-        QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
-    }
 }
 
 void TestSheetBuild::ftpDirectoryMissing()
 {
     FtpServer server(m_box->dir.filePath("Geod")); // no Geod folder at its root
     QVERIFY(server.start());
-    FtpConnection ftp(server.host());
-    QVERIFY(ftp.connect());
-    BuildConfig c = shareConfig();
-    c.mode = SourceMode::Ftp;
-    c.ftp = &ftp;
-    SheetBuild build(c, m_fso, m_ui);
-    QVERIFY(!build.selectEdition(Edition::English));
+    const Run r = run(ftpConfig(server), {"100"});
+    QCOMPARE(r.report.outcome, SheetBuild::Report::SourceMissing);
+    QVERIFY(r.progress.isEmpty());
 }
 
-void TestSheetBuild::ftpServerRestartedBeforeRun()
+void TestSheetBuild::ftpServerGoesAway_data()
 {
-    FtpServer server(m_box->dir.path());
-    QVERIFY(server.start());
-    FtpConnection ftp(server.host());
-    QVERIFY(ftp.connect());
-    server.stop();
-    QVERIFY(server.start(server.port()));
-    // The kept connection is dead; the layer must reconnect rather than give up.
-    const auto build = ftpBuild(server, ftp, Edition::English);
-    QCOMPARE(run(*build, {"100", "300"}).report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(stationNamesOf(m_out).size(), 2);
+    QTest::addColumn<bool>("stalls"); // else it is ended
+    QTest::newRow("stops answering") << true;
+    QTest::newRow("ended") << false;
 }
 
-void TestSheetBuild::ftpServerStoppedDuringRun()
+void TestSheetBuild::ftpServerGoesAway()
 {
-    FtpServer server(m_box->dir.path());
+    QFETCH(bool, stalls);
+    QStringList gsids;
+    QList<DataSheet> many;
+    for (int i = 0; i < 40; ++i) {
+        many << station(QString::number(1000 + i), "POINT " + QString::number(1000 + i), "A, B");
+        gsids << many.last().gsid;
+    }
+    writeSheets(m_box->dir.filePath("Geod"), many);
+    FtpServer::Options options;
+    options.stallAfter = stalls ? 3 : -1;
+    FtpServer server(m_box->dir.path(), options);
     QVERIFY(server.start());
-    FtpConnection ftp(server.host());
-    const auto build = ftpBuild(server, ftp, Edition::English);
+    SheetBuild build(ftpConfig(server, 2), m_fso, m_ui);
+    build.setObjectName("build");
     QElapsedTimer timer;
     timer.start();
-    const Run r = run(*build, {"100", "200", "300", "400"}, [&](const QString &text) {
-        if (text == "3")
+    SheetBuild::Report report;
+    connect(&build, &SheetBuild::progress, this, [&](const QString &text) {
+        if (text == "3" && !stalls)
             server.stop();
     });
-    QVERIFY(timer.elapsed() < 60000);
-    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
-    QCOMPARE(r.report.missing, (QStringList{"300", "400"}));
-    QCOMPARE(stationNamesOf(m_out), (QStringList{"alder", "ZULU POINT"}));
+    report = build.fetchAndMerge(gsids, m_out, [](const QString &) {});
+    // Three failed transfers in a row end the fetching: seconds, not a minute a sheet.
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(report.outcome, SheetBuild::Report::Written);
+    QVERIFY(report.serverStoppedAnswering);
+    const QStringList got = gsidsOf(m_out);
+    QVERIFY(got.size() >= 3);
+    QCOMPARE(got.size() + report.missing.size(), gsids.size());
+    QCOMPARE(got.mid(0, 3), gsids.mid(0, 3));
+}
+
+void TestSheetBuild::stopInTheMiddle_data()
+{
+    QTest::addColumn<bool>("ftp");
+    QTest::addColumn<QString>("when"); // the progress text at which Stop is pressed
+    QTest::newRow("share, fetching") << false << "5";
+    QTest::newRow("FTP, fetching") << true << "5";
+    QTest::newRow("share, merging") << false << "Writing";
+}
+
+void TestSheetBuild::stopInTheMiddle()
+{
+    QFETCH(bool, ftp);
+    QFETCH(QString, when);
+    QList<DataSheet> many = longNamedStations(300);
+    QStringList gsids;
+    for (const DataSheet &sheet : std::as_const(many))
+        gsids << sheet.gsid;
+    writeSheets(m_box->dir.filePath("Geod"), many);
+    writeFile(m_out, "the old output");
+    FtpServer server(m_box->dir.path());
+    QVERIFY(server.start());
+    SheetBuild build(ftp ? ftpConfig(server) : shareConfig(), m_fso, m_ui);
+    QList<qint64> running;
+    connect(&build, &SheetBuild::progress, this, [&](const QString &text) {
+        if (text != when)
+            return;
+        // Let the tools get going, then stop.
+        QTimer::singleShot(when == "Writing" ? 300 : 0, &build, [&] {
+            QElapsedTimer timer;
+            timer.start();
+            build.stop();
+            QVERIFY(timer.elapsed() < 1000);
+            running = childProcesses();
+            running.removeAll(server.pid());
+        });
+    });
+    const SheetBuild::Report report = build.fetchAndMerge(gsids, m_out, [](const QString &) {});
+    QCOMPARE(report.outcome, SheetBuild::Report::Stopped);
+    QCOMPARE(running, QList<qint64>()); // no tool left behind
+    QFile f(m_out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QVERIFY(workspaceFiles().isEmpty());
+    QCOMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"});
 }
 
 void TestSheetBuild::missingMessage()

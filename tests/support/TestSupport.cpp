@@ -55,6 +55,33 @@ QStringList stationNamesOf(const QString &pdf)
     return names;
 }
 
+QStringList gsidsOf(const QString &pdf)
+{
+    QStringList gsids;
+    const QStringList pages = pdfPages(pdf);
+    for (const QString &page : pages) {
+        const qsizetype at = page.indexOf("GSID:");
+        gsids << (at < 0 ? QString() : page.mid(at + 5).section('\n', 0, 0).trimmed());
+    }
+    return gsids;
+}
+
+QList<qint64> childProcesses()
+{
+    QList<qint64> children;
+    const QStringList tasks = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile file("/proc/self/task/" + task + "/children");
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &pid : file.readAll().split(' ')) {
+            if (!pid.trimmed().isEmpty())
+                children << pid.trimmed().toLongLong();
+        }
+    }
+    return children;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -92,8 +119,11 @@ bool FtpServer::start(quint16 port)
         m_port = port ? port : unusedPort();
         m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start("/usr/bin/python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                                             QString::number(m_port), "-d", m_root});
+        m_process.start("/usr/bin/python3",
+                        {FTP_SERVER_SCRIPT, m_root, QString::number(m_port), "--max-cons-per-ip",
+                         QString::number(m_options.maxConsPerIp), "--delay-ms",
+                         QString::number(m_options.delayMs), "--stall-after",
+                         QString::number(m_options.stallAfter)});
         if (!m_process.waitForStarted(10000))
             return false;
         for (int i = 0; i < 200 && m_process.state() == QProcess::Running; ++i) {

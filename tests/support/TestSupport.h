@@ -11,6 +11,9 @@
 // The build folder: it holds the pdftk and pdftotext links, as beside the program.
 QString programFolder();
 
+// The process ids of this process's children still alive.
+QList<qint64> childProcesses();
+
 // Writes one page PDF sheets for the stations, in both editions, below root in the
 // share's layout ("PDF Single Sheet/GSID_<n>.pdf", "PDF Metric Sheet/M_GSID_<n>.pdf").
 void writeSheets(const QString &root, const QList<DataSheet> &stations);
@@ -20,6 +23,8 @@ DataSheet station(const QString &gsid, const QString &name, const QString &count
 QStringList pdfPages(const QString &pdf);
 // The station name printed on each page.
 QStringList stationNamesOf(const QString &pdf);
+// The GSID printed on each page.
+QStringList gsidsOf(const QString &pdf);
 
 void writeFile(const QString &path, const QByteArray &bytes);
 
@@ -33,20 +38,29 @@ struct Sandbox {
     AppSettings settings() const;
 };
 
-// A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root.
+// A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root, with
+// the misbehaviour asked for (tests/support/ftpserver.py).
 class FtpServer {
 public:
+    struct Options {
+        int maxConsPerIp = 0; // refuse further connections with 421
+        int delayMs = 0;      // hold back every reply
+        int stallAfter = -1;  // answer nothing once that many files were sent
+    };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
+    FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}
     ~FtpServer() { stop(); }
 
     // Starts on the given port, or on a free one for 0; false when it did not come up.
     bool start(quint16 port = 0);
     void stop();
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 private:
     QString m_root;
+    Options m_options;
     quint16 m_port = 0;
     QProcess m_process;
 };

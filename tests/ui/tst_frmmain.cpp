@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -40,6 +41,8 @@ private slots:
     void aboutBoxShowsFreshAndCloses();
     void continueRefusesBadOutput();
     void continueBuildsAndClears();
+    void stopAndCloseDuringABuild_data();
+    void stopAndCloseDuringABuild();
     void continueReportsMissingSheets();
     void continueChecksToolsFirst();
     void continueFtpDirectoryMissingKeepsTheList();
@@ -55,6 +58,14 @@ private:
     QLineEdit *edit(const char *name) { return get<QLineEdit>(name); }
     QString labelText(const char *name) { return get<QLabel>(name)->text(); }
     void press(const char *name) { QTest::mouseClick(get<QPushButton>(name), Qt::LeftButton); }
+    // Continue, and wait for the build it starts to end.
+    void build()
+    {
+        QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+        press("btnContinue");
+        if (m_window->isBuilding())
+            QVERIFY(finished.wait(60000));
+    }
     void typeAndAdd(const QString &text)
     {
         QTest::keyClicks(edit("txtAdd"), text);
@@ -375,7 +386,7 @@ void TestFrmMain::listFileNeverBecomesTheOutput()
     QCOMPARE(shownEntries(), QStringList{"100"});
     QCOMPARE(edit("txtOutFile")->text(), "");
     edit("txtOutFile")->setText(m_box->dir.filePath("sub/../x.pdf"));
-    press("btnContinue");
+    build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text, "The output file must not be the list file " + list + '.');
     QFile f(list);
@@ -448,18 +459,18 @@ void TestFrmMain::continueRefusesBadOutput()
 {
     auto *txtOutFile = edit("txtOutFile");
     txtOutFile->setText("   ");
-    press("btnContinue"); // empty list: nothing at all, not even trimming
+    build(); // empty list: nothing at all, not even trimming
     QCOMPARE(txtOutFile->text(), "   ");
     QVERIFY(m_ui.messages.isEmpty());
 
     typeAndAdd("100");
-    press("btnContinue");
+    build();
     QCOMPARE(txtOutFile->text(), "");
     txtOutFile->setText(" /tmp/a.pdf.txt ");
-    press("btnContinue");
+    build();
     QCOMPARE(txtOutFile->text(), "/tmp/a.pdf.txt");
     txtOutFile->setText(m_window->workspace().path() + "out.pdf");
-    press("btnContinue");
+    build();
     QCOMPARE(m_ui.messages.size(), 3);
     QCOMPARE(m_ui.messages[0].text, "Must specify an output file name.");
     QCOMPARE(m_ui.messages[1].text, "Output file name must end in .pdf.");
@@ -474,40 +485,91 @@ void TestFrmMain::continueBuildsAndClears()
     const QString out = m_box->dir.filePath("sheets.pdf");
     edit("txtOutFile")->setText("  " + out + " ");
 
-    // Each time the run services events, note the progress text if the
-    // window shows itself busy: wait pointer, progress label, every control disabled.
+    // While the build runs the window stays alive and shows itself busy: busy
+    // pointer, progress label, Continue turned Stop, every other control disabled.
     QStringList busyProgress;
     QTimer spy;
     connect(&spy, &QTimer::timeout, this, [&] {
         const QList<QWidget *> controls =
             m_window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-        const bool allDisabled = std::none_of(controls.cbegin(), controls.cend(), [&](QWidget *w) {
-            return w->isEnabled() && w != get("lblCopyCount");
-        });
+        const bool othersDisabled =
+            std::none_of(controls.cbegin(), controls.cend(), [&](QWidget *w) {
+                return w->isEnabled() && w != get("lblCopyCount") && w != get("btnContinue");
+            });
         const QString text = labelText("lblCopyCount");
-        if (allDisabled && get("lblCopyCount")->isVisible() &&
-            m_window->cursor().shape() == Qt::WaitCursor &&
+        if (m_window->isBuilding() && othersDisabled && get("lblCopyCount")->isVisible() &&
+            get<QPushButton>("btnContinue")->text() == "Stop" &&
+            m_window->cursor().shape() == Qt::BusyCursor &&
             (busyProgress.isEmpty() || busyProgress.last() != text))
             busyProgress << text;
     });
     spy.start(0);
-    press("btnContinue");
+    build();
     spy.stop();
 
-    // The counter is painted at most once a frame, so a quick run shows its first
-    // number and then the last word.
-    QVERIFY(busyProgress.size() >= 2);
-    QCOMPARE(busyProgress.first(), "1");
+    QVERIFY(!busyProgress.isEmpty());
     QCOMPARE(busyProgress.last(), "Writing");
+    QStringList counted = busyProgress.mid(0, busyProgress.size() - 1);
+    counted.removeAll("");
+    for (qsizetype i = 1; i < counted.size(); ++i) // counts up
+        QVERIFY(counted[i].toInt() > counted[i - 1].toInt());
     QCOMPARE(stationNamesOf(out), (QStringList{"ALPHA", "MIKE", "ZULU"}));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(shownEntries().isEmpty());
     QCOMPARE(edit("txtOutFile")->text(), "");
     QCOMPARE(labelText("lblCount"), "No Data Sheets Loaded");
     QVERIFY(!get("lblCopyCount")->isVisible());
-    QVERIFY(get("btnContinue")->isEnabled());
+    QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
+    QVERIFY(get("btnClear")->isEnabled());
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
     QVERIFY(QDir(m_box->workspace()).entryList(QDir::Files).isEmpty());
+}
+
+void TestFrmMain::stopAndCloseDuringABuild_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Stop") << "Stop";
+    QTest::newRow("Esc") << "Esc";
+    QTest::newRow("close box") << "close";
+}
+
+void TestFrmMain::stopAndCloseDuringABuild()
+{
+    QFETCH(QString, how);
+    QList<DataSheet> many = longNamedStations(200);
+    QString list;
+    for (const DataSheet &sheet : std::as_const(many))
+        list += sheet.gsid + ' ';
+    writeSheets(m_box->share(), many);
+    typeAndAdd(list);
+    const QString out = m_box->dir.filePath("kept.pdf");
+    writeFile(out, "the old output");
+    edit("txtOutFile")->setText(out);
+    QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+    press("btnContinue");
+    QTRY_VERIFY(labelText("lblCopyCount").toInt() >= 5);
+    if (how == "Stop")
+        press("btnContinue");
+    else if (how == "Esc")
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    else
+        QVERIFY(m_window->close());
+    QCOMPARE(finished.size(), 1); // at once
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QVERIFY(QDir(m_box->workspace()).entryList(QDir::Files).isEmpty());
+    QCOMPARE(m_window->stationList().count(), 200);
+    QCOMPARE(edit("txtOutFile")->text(), out);
+    if (how == "close") {
+        QVERIFY(m_ui.messages.isEmpty());
+        QVERIFY(!m_window->isVisible());
+        return;
+    }
+    QCOMPARE(m_ui.messages.size(), 1);
+    QCOMPARE(m_ui.messages[0].title, "Brindlewick");
+    QCOMPARE(m_ui.messages[0].text, "The build was stopped; no output file was written.");
+    QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
 }
 
 void TestFrmMain::continueReportsMissingSheets()
@@ -515,7 +577,7 @@ void TestFrmMain::continueReportsMissingSheets()
     typeAndAdd("100 404 405");
     const QString out = m_box->dir.filePath("part.pdf");
     edit("txtOutFile")->setText(out);
-    press("btnContinue");
+    build();
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
     // What is missing stays for another try, and the output written is not named
     // again, so a second Continue cannot overwrite it.
@@ -529,7 +591,7 @@ void TestFrmMain::continueReportsMissingSheets()
 
     // Nothing fetched at all: told, and the list and paths are kept.
     edit("txtOutFile")->setText(out);
-    press("btnContinue");
+    build();
     QCOMPARE(m_ui.messages.size(), 2);
     QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was written.");
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
@@ -547,7 +609,7 @@ void TestFrmMain::continueChecksToolsFirst()
     QVERIFY(m_window->Form_Load());
     typeAndAdd("100");
     edit("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
-    press("btnContinue");
+    build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text,
              "The program pdftotext could not be run from " + noTools.path() + '.');
@@ -569,7 +631,7 @@ void TestFrmMain::continueFtpDirectoryMissingKeepsTheList()
     typeAndAdd("100");
     const QString out = m_box->dir.filePath("o.pdf");
     edit("txtOutFile")->setText(out);
-    press("btnContinue");
+    build();
     QVERIFY(!m_ui.ended);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
@@ -580,7 +642,7 @@ void TestFrmMain::continueFtpDirectoryMissingKeepsTheList()
     server.stop();
     writeSheets(m_box->dir.filePath("Geod"), {station("100", "ZULU", "A, B")});
     QVERIFY(server.start(server.port()));
-    press("btnContinue");
+    build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
 }

@@ -1,0 +1,315 @@
+#include "FtpFetcher.h"
+
+#include "FtpConnection.h"
+#include "ReplacingFile.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+
+#include <curl/curl.h>
+
+struct FtpFetcher::Transfer {
+    Job job;
+    CURL *easy = nullptr;
+    std::unique_ptr<ReplacingFile> file;
+    QByteArray url;
+};
+
+struct FtpFetcher::Socket {
+    QSocketNotifier *read = nullptr;
+    QSocketNotifier *write = nullptr;
+};
+
+namespace {
+
+size_t writeToFile(char *data, size_t size, size_t count, void *target)
+{
+    auto *file = static_cast<ReplacingFile *>(target);
+    return file->write(data, qint64(size * count)) ? size * count : 0;
+}
+
+// Answers from the server about the file itself: asking again cannot help.
+bool isDefinitive(CURLcode code)
+{
+    return code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED ||
+           code == CURLE_FTP_COULDNT_RETR_FILE || code == CURLE_URL_MALFORMAT ||
+           code == CURLE_LOGIN_DENIED;
+}
+
+void retire(QSocketNotifier *notifier)
+{
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+}
+
+} // namespace
+
+FtpFetcher::FtpFetcher(QString host, QString directory, int connections, int stallSeconds,
+                       QObject *parent)
+    : SheetFetcher(parent), m_host(std::move(host)), m_directory(std::move(directory)),
+      m_capacity(qMax(1, connections)), m_stallSeconds(stallSeconds)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    CURLM *multi = curl_multi_init();
+    m_multi = multi;
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &FtpFetcher::onSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &FtpFetcher::onTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(m_capacity));
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+}
+
+FtpFetcher::~FtpFetcher()
+{
+    stop();
+    for (void *easy : std::as_const(m_idleHandles))
+        curl_easy_cleanup(static_cast<CURL *>(easy));
+    curl_multi_cleanup(static_cast<CURLM *>(m_multi));
+    for (Socket *socket : std::as_const(m_sockets)) {
+        delete socket->read;
+        delete socket->write;
+        delete socket;
+    }
+}
+
+void FtpFetcher::probe()
+{
+    m_queue.push_front({-1, QString(), QString(), false});
+    pump();
+}
+
+void FtpFetcher::fetch(int id, const QString &source, const QString &target)
+{
+    if (m_gaveUp) {
+        // Later, not from inside the caller's own call.
+        QTimer::singleShot(0, this, [this, id] {
+            report(id, FsResult::failed(QStringLiteral("The FTP server stopped answering.")));
+        });
+        return;
+    }
+    m_queue.push_back({id, source, target, false});
+    pump();
+}
+
+void FtpFetcher::stop()
+{
+    m_queue.clear();
+    const QList<Transfer *> active = std::exchange(m_active, {});
+    for (Transfer *t : active) {
+        curl_multi_remove_handle(static_cast<CURLM *>(m_multi), t->easy);
+        // Its connection may be half-way through a reply: never use it again.
+        curl_easy_cleanup(t->easy);
+        delete t;
+    }
+    m_timer.stop();
+}
+
+void FtpFetcher::pump()
+{
+    if (m_collecting)
+        return; // collect() pumps once it is done
+    while (!m_queue.empty() && m_active.size() < m_capacity) {
+        Job job = m_queue.front();
+        m_queue.pop_front();
+        start(job);
+    }
+}
+
+void FtpFetcher::start(Job job)
+{
+    auto *t = new Transfer;
+    t->job = std::move(job);
+    CURL *easy =
+        m_idleHandles.isEmpty() ? curl_easy_init() : static_cast<CURL *>(m_idleHandles.takeLast());
+    t->easy = easy;
+    const bool probe = t->job.id < 0;
+    t->url = ftpUrl(m_host, m_directory, t->job.source).toUtf8();
+    if (!probe) {
+        t->file = std::make_unique<ReplacingFile>(t->job.target);
+        if (!t->file->open()) {
+            m_idleHandles << easy;
+            const int error = t->file->errorCode();
+            const int id = t->job.id;
+            delete t;
+            QTimer::singleShot(0, this,
+                               [this, id, error] { report(id, FsResult::fromErrno(error)); });
+            return;
+        }
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, t->url.constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, t);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "OxFtpTest");
+    curl_easy_setopt(easy, CURLOPT_USERNAME, "anonymous");
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, "");
+    curl_easy_setopt(easy, CURLOPT_FTPPORT, "-"); // active mode, on the control address
+    curl_easy_setopt(easy, CURLOPT_FTP_USE_EPRT, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Nothing may wait longer than the stall limit: the connection and greeting,
+    // each reply, the server's data connection, and a transfer that moves nothing.
+    const long stall = m_stallSeconds;
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, stall);
+    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
+    curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, stall * 1000);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stall);
+    // Servers drop idle connections; do not reuse one older than their usual limit.
+    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, 60L);
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : writeToFile);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t->file.get());
+    m_active << t;
+    curl_multi_add_handle(static_cast<CURLM *>(m_multi), easy);
+}
+
+int FtpFetcher::onSocket(void *, int fd, int what, void *self, void *)
+{
+    static_cast<FtpFetcher *>(self)->watch(fd, what);
+    return 0;
+}
+
+int FtpFetcher::onTimer(void *, long timeoutMs, void *self)
+{
+    auto *fetcher = static_cast<FtpFetcher *>(self);
+    if (timeoutMs < 0)
+        fetcher->m_timer.stop();
+    else
+        fetcher->m_timer.start(int(qMin<long>(timeoutMs, 60000)));
+    return 0;
+}
+
+void FtpFetcher::watch(int fd, int what)
+{
+    Socket *socket = m_sockets.value(fd);
+    if (what == CURL_POLL_REMOVE) {
+        if (socket) {
+            retire(socket->read);
+            retire(socket->write);
+            delete m_sockets.take(fd);
+        }
+        return;
+    }
+    if (!socket)
+        socket = m_sockets[fd] = new Socket;
+    auto ensure = [&](QSocketNotifier *&notifier, QSocketNotifier::Type type, int flag,
+                      bool wanted) {
+        if (!notifier && wanted) {
+            notifier = new QSocketNotifier(fd, type);
+            connect(notifier, &QSocketNotifier::activated, this,
+                    [this, fd, flag] { act(fd, flag); });
+        }
+        if (notifier)
+            notifier->setEnabled(wanted);
+    };
+    ensure(socket->read, QSocketNotifier::Read, CURL_CSELECT_IN,
+           what == CURL_POLL_IN || what == CURL_POLL_INOUT);
+    ensure(socket->write, QSocketNotifier::Write, CURL_CSELECT_OUT,
+           what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
+}
+
+void FtpFetcher::act(int fd, int flags)
+{
+    int running = 0;
+    curl_multi_socket_action(static_cast<CURLM *>(m_multi), fd, flags, &running);
+    collect();
+}
+
+void FtpFetcher::collect()
+{
+    m_collecting = true;
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(static_cast<CURLM *>(m_multi), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        char *data = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
+        auto *t = reinterpret_cast<Transfer *>(data);
+        const CURLcode code = message->data.result;
+        curl_multi_remove_handle(static_cast<CURLM *>(m_multi), message->easy_handle);
+        if (t && m_active.contains(t))
+            finish(t, code);
+    }
+    m_collecting = false;
+    pump();
+}
+
+void FtpFetcher::finish(Transfer *t, int result)
+{
+    const auto code = CURLcode(result);
+    m_active.removeOne(t);
+    long reply = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &reply);
+    const std::unique_ptr<Transfer> done(t);
+    const Job job = t->job;
+    const bool probe = job.id < 0;
+    const int localError = t->file ? t->file->errorCode() : 0;
+    const bool committed = code == CURLE_OK && (probe || t->file->commit());
+    t->file.reset(); // an uncommitted file removes itself
+    m_idleHandles << t->easy;
+
+    if (committed || (code != CURLE_OK && isDefinitive(code))) {
+        // The server answered.
+        m_failuresInARow = 0;
+        m_anySuccess = m_anySuccess || committed;
+        if (probe)
+            emit probed(committed);
+        else
+            report(job.id, committed ? FsResult::ok()
+                                     : FsResult::failed(QString::fromUtf8(curl_easy_strerror(code)),
+                                                        code == CURLE_REMOTE_FILE_NOT_FOUND));
+        return;
+    }
+    if (code == CURLE_OK || localError != 0) {
+        // The workspace, not the server, failed: a full disk, a folder gone.
+        report(job.id, FsResult::fromErrno(localError ? localError : EIO));
+        return;
+    }
+    // A further connection refused (421 at the greeting, or no connection at all)
+    // while others work: go on with fewer.
+    const bool refused = reply == 421 || code == CURLE_COULDNT_CONNECT;
+    if (refused && m_capacity > 1 && (!m_active.isEmpty() || m_anySuccess)) {
+        m_capacity = qMax(1, int(m_active.size()));
+        m_queue.push_front(job);
+        return;
+    }
+    if (!job.retried) {
+        Job again = job;
+        again.retried = true;
+        m_queue.push_front(again);
+        return;
+    }
+    if (probe) {
+        emit probed(false);
+        return;
+    }
+    report(job.id, FsResult::failed(QString::fromUtf8(curl_easy_strerror(code))));
+    if (++m_failuresInARow >= FailuresToGiveUp)
+        giveUp();
+}
+
+void FtpFetcher::giveUp()
+{
+    m_gaveUp = true;
+    const std::deque<Job> queued = std::exchange(m_queue, {});
+    QList<int> ids;
+    for (const Transfer *t : std::as_const(m_active))
+        ids << t->job.id;
+    for (const Job &job : queued)
+        ids << job.id;
+    stop();
+    const FsResult gone = FsResult::failed(QStringLiteral("The FTP server stopped answering."));
+    for (const int id : std::as_const(ids)) {
+        if (id >= 0)
+            report(id, gone);
+    }
+}
+
+void FtpFetcher::report(int id, const FsResult &result)
+{
+    emit fetched(id, result);
+}
