@@ -157,33 +157,39 @@ void SheetBuild::pump()
 {
     if (!m_running || m_probing || m_worker || !m_draft.isEmpty())
         return;
-    // Fetch ahead of the naming, but not without bound: the workspace holds them.
-    while (m_nextFetch < m_gsids.size() && m_inFetch + m_unnamed < m_config.fetchAhead) {
-        const qsizetype i = m_nextFetch++;
-        const QString &gsid = m_gsids[i];
-        if (!namesAFile(gsid, m_config.mode)) {
-            m_items[i].state = State::Failed;
-            continue;
+    for (bool again = true; again;) {
+        again = false;
+        // Named in list order, so that twin station names are numbered as listed.
+        while (m_nextName < m_gsids.size() && (m_items[m_nextName].state == State::Read ||
+                                               m_items[m_nextName].state == State::Failed)) {
+            name(m_nextName++);
+            emit progress(QString::number(m_nextName));
         }
-        m_items[i].state = State::Fetching;
-        ++m_inFetch;
-        const QString target = scratch("Temp", i, ".pdf");
-        m_fso.deleteFile(target, true);
-        m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"), target);
+        if (m_nextName == m_gsids.size()) {
+            merge();
+            return;
+        }
+        // Fetch ahead of the naming, but not without bound: the workspace holds them.
+        while (m_nextFetch < m_gsids.size() && m_inFetch + m_unnamed < m_config.fetchAhead) {
+            const qsizetype i = m_nextFetch++;
+            const QString &gsid = m_gsids[i];
+            if (!namesAFile(gsid, m_config.mode)) {
+                m_items[i].state = State::Failed;
+                again = true; // it may be the next to name
+                continue;
+            }
+            m_items[i].state = State::Fetching;
+            ++m_inFetch;
+            const QString target = scratch("Temp", i, ".pdf");
+            m_fso.deleteFile(target, true);
+            m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"), target);
+        }
+        while (m_textRuns.size() < m_config.textRuns && !m_fetched.empty()) {
+            const qsizetype i = *m_fetched.begin();
+            m_fetched.erase(m_fetched.begin());
+            extract(i);
+        }
     }
-    while (m_textRuns.size() < m_config.textRuns && !m_fetched.empty()) {
-        const qsizetype i = *m_fetched.begin();
-        m_fetched.erase(m_fetched.begin());
-        extract(i);
-    }
-    // Named in list order, so that twin station names are numbered as listed.
-    while (m_nextName < m_gsids.size() && (m_items[m_nextName].state == State::Read ||
-                                           m_items[m_nextName].state == State::Failed)) {
-        name(m_nextName++);
-        emit progress(QString::number(m_nextName));
-    }
-    if (m_nextName == m_gsids.size())
-        merge();
 }
 
 void SheetBuild::onFetched(int index, const FsResult &result)

@@ -5,6 +5,9 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+#include <thread>
+
 #include <cerrno>
 
 #include <curl/curl.h>
@@ -14,6 +17,8 @@ struct FtpFetcher::Transfer {
     CURL *easy = nullptr;
     std::unique_ptr<ReplacingFile> file;
     QByteArray url;
+    QElapsedTimer started;
+    QElapsedTimer heard; // the last reply, command or data of this transfer
 };
 
 struct FtpFetcher::Socket {
@@ -59,22 +64,35 @@ FtpFetcher::FtpFetcher(QString host, QString directory, int connections, int sta
     curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &FtpFetcher::onTimer);
     curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(m_capacity));
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    // In active mode libcurl 7.88 now and then loses track of a transfer on a busy
+    // connection (the server's data connection and its reply cross), and that
+    // transfer waits for a wake-up that never comes. One that has heard nothing for
+    // far longer than transfers take is moved to a fresh connection.
+    m_watchdog.setInterval(50);
+    connect(&m_watchdog, &QTimer::timeout, this, &FtpFetcher::rescueSilentTransfers);
 }
 
 FtpFetcher::~FtpFetcher()
 {
     stop();
-    for (void *easy : std::as_const(m_idleHandles))
-        curl_easy_cleanup(static_cast<CURL *>(easy));
-    curl_multi_cleanup(static_cast<CURLM *>(m_multi));
     for (Socket *socket : std::as_const(m_sockets)) {
         delete socket->read;
         delete socket->write;
         delete socket;
     }
+    // Closing the kept connections says QUIT to the server and waits for its
+    // answer, which a busy or silent server may hold back for half a minute: that
+    // wait belongs on no thread the window needs.
+    auto *multi = static_cast<CURLM *>(m_multi);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, nullptr);
+    std::thread([multi, handles = m_idleHandles] {
+        for (void *easy : handles)
+            curl_easy_cleanup(static_cast<CURL *>(easy));
+        curl_multi_cleanup(multi);
+    }).detach();
 }
 
 void FtpFetcher::probe()
@@ -107,6 +125,7 @@ void FtpFetcher::stop()
         delete t;
     }
     m_timer.stop();
+    m_watchdog.stop();
 }
 
 void FtpFetcher::pump()
@@ -159,11 +178,17 @@ void FtpFetcher::start(Job job)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stall);
     // Servers drop idle connections; do not reuse one older than their usual limit.
     curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, 60L);
-    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried || t->job.fresh ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : writeToFile);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, t->file.get());
     m_active << t;
+    t->started.start();
+    t->heard.start();
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L); // for the debug function: what is heard
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpFetcher::onActivity);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, t);
+    m_watchdog.start();
     curl_multi_add_handle(static_cast<CURLM *>(m_multi), easy);
 }
 
@@ -171,6 +196,45 @@ int FtpFetcher::onSocket(void *, int fd, int what, void *self, void *)
 {
     static_cast<FtpFetcher *>(self)->watch(fd, what);
     return 0;
+}
+
+int FtpFetcher::onActivity(void *, int type, char *, size_t, void *transfer)
+{
+    if (type != CURLINFO_TEXT)
+        static_cast<Transfer *>(transfer)->heard.start();
+    return 0;
+}
+
+void FtpFetcher::rescueSilentTransfers()
+{
+    // A transfer can also wait for a wake-up that libcurl would only give itself
+    // at its next time-out: let every transfer look at its sockets now.
+    int running = 0;
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    curl_multi_socket_all(static_cast<CURLM *>(m_multi), &running);
+    QT_WARNING_POP
+    collect();
+
+    // Transfers take a few round trips; a silence of many of them is no slow server.
+    // Until a few have ended, nothing is known of the server: wait a second.
+    QList<qint64> took = m_durations;
+    std::sort(took.begin(), took.end());
+    const qint64 limit = took.size() < 8 ? 1000 : qMax<qint64>(200, 10 * took[took.size() / 2]);
+    const QList<Transfer *> active = m_active;
+    for (Transfer *t : active) {
+        if (t->heard.elapsed() < limit || t->job.rescues >= MaxRescues)
+            continue;
+        m_active.removeOne(t);
+        curl_multi_remove_handle(static_cast<CURLM *>(m_multi), t->easy);
+        curl_easy_cleanup(t->easy); // and its connection with it
+        Job again = t->job;
+        ++again.rescues;
+        again.fresh = true;
+        delete t;
+        m_queue.push_front(again);
+    }
+    pump();
 }
 
 int FtpFetcher::onTimer(void *, long timeoutMs, void *self)
@@ -236,6 +300,8 @@ void FtpFetcher::collect()
     }
     m_collecting = false;
     pump();
+    if (m_active.isEmpty())
+        m_watchdog.stop();
 }
 
 void FtpFetcher::finish(Transfer *t, int result)
@@ -245,6 +311,9 @@ void FtpFetcher::finish(Transfer *t, int result)
     long reply = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &reply);
     const std::unique_ptr<Transfer> done(t);
+    m_durations << t->started.elapsed();
+    if (m_durations.size() > 64)
+        m_durations.removeFirst();
     const Job job = t->job;
     const bool probe = job.id < 0;
     const int localError = t->file ? t->file->errorCode() : 0;

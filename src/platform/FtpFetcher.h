@@ -48,12 +48,17 @@ private:
         QString source;
         QString target;
         bool retried = false;
+        bool fresh = false; // on a new connection
+        int rescues = 0;    // moved off a connection that fell silent
     };
+    static constexpr int MaxRescues = 3;
     struct Transfer;
     struct Socket;
 
     static int onSocket(void *easy, int fd, int what, void *self, void *socketData);
     static int onTimer(void *multi, long timeoutMs, void *self);
+    static int onActivity(void *easy, int type, char *data, size_t size, void *transfer);
+    void rescueSilentTransfers();
     void watch(int fd, int what);
     void act(int fd, int flags);
     void collect();
@@ -68,7 +73,9 @@ private:
     int m_capacity;
     int m_stallSeconds;
     void *m_multi = nullptr;
-    QTimer m_timer;
+    QTimer m_timer; // when libcurl wants to be called
+    QTimer m_watchdog;
+    QList<qint64> m_durations; // of the last transfers, in ms
     QHash<int, Socket *> m_sockets;
     std::deque<Job> m_queue;
     QList<Transfer *> m_active;

@@ -35,12 +35,12 @@ def main():
             if resp.startswith("226"):
                 sent[0] += 1
             if options.delay_ms:
-                self.ioloop.call_later(options.delay_ms / 1000.0, self._respond_now, resp)
+                self.ioloop.call_later(options.delay_ms / 1000.0, self._respond_later, resp)
             else:
-                self._respond_now(resp)
+                FTPHandler.respond(self, resp)
 
-        def _respond_now(self, resp):
-            if self.connected:
+        def _respond_later(self, resp):
+            if not self._closed:
                 FTPHandler.respond(self, resp)
 
     authorizer = DummyAuthorizer()
