@@ -38,13 +38,14 @@ def free_port():
 
 
 class FtpServer:
-    """A read-only anonymous pyftpdlib server on 127.0.0.1 serving root."""
+    """A read-only anonymous pyftpdlib server on 127.0.0.1 serving root; with
+    delay_ms, every reply is held back that long (a server one round trip away)."""
 
-    def __init__(self, root):
+    def __init__(self, root, delay_ms=0):
         self.port = free_port()
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1",
-             "-p", str(self.port), "-d", root],
+            ["/usr/bin/python3", os.path.join(ROOT, "tests/support/ftpserver.py"), root,
+             str(self.port), "--delay-ms", str(delay_ms)],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:

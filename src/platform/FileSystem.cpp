@@ -41,49 +41,6 @@ bool FileSystem::folderExists(const QString &path) const
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-bool FileSystem::fileExists(const QString &path) const
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
-}
-
-FsResult FileSystem::createFolder(const QString &path)
-{
-    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0)
-        return FsResult::failed(systemError());
-    return FsResult::ok();
-}
-
-FsResult FileSystem::deleteFolder(const QString &path, bool force)
-{
-    struct stat st {};
-    if (!lstatPath(path, &st))
-        return FsResult::failed(systemError(), true);
-    if (!S_ISDIR(st.st_mode))
-        return FsResult::failed(QStringLiteral("Not a folder"));
-    const QDir dir(path);
-    const auto entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    FsResult result;
-    for (const QFileInfo &entry : entries) {
-        struct stat est {};
-        if (!lstatPath(entry.filePath(), &est))
-            continue;
-        if (S_ISDIR(est.st_mode)) {
-            const FsResult sub = deleteFolder(entry.filePath(), force);
-            if (!sub && result)
-                result = sub;
-        } else if (!force && isReadOnly(est)) {
-            result = FsResult::failed(QStringLiteral("Permission denied"));
-        } else if (::unlink(QFile::encodeName(entry.filePath()).constData()) != 0 && result) {
-            result = FsResult::failed(systemError());
-        }
-    }
-    if (result && ::rmdir(QFile::encodeName(path).constData()) != 0)
-        result = FsResult::failed(systemError());
-    return result;
-}
-
 FsResult FileSystem::deleteFile(const QString &path, bool force)
 {
     struct stat st {};

@@ -28,10 +28,6 @@ public:
     virtual ~FileSystem() = default;
 
     virtual bool folderExists(const QString &path) const;
-    virtual bool fileExists(const QString &path) const;
-    virtual FsResult createFolder(const QString &path);
-    // Removes the folder with everything in it; with force, read-only content too.
-    virtual FsResult deleteFolder(const QString &path, bool force);
     // Deletes the one file (not folder) of exactly that name: names may hold *, ?
     // and [ on this platform, and none is ever a pattern. Without force, read-only
     // files are refused. A missing file is an error with notFound set.

@@ -21,8 +21,7 @@ class TestStartup : public QObject {
 private slots:
     void init();
     void cleanup() { m_window.reset(); }
-    void shareWinsOverFtp();
-    void ftpWhenShareAbsent();
+    void shareFirstThenFtp();
     void neitherSourceIsFatal();
     void workspaceEmptiedKeepingSubfolders();
     void workspaceNames_data();
@@ -30,7 +29,6 @@ private slots:
     void secondWindowKeepsOutOfTheFirst();
     void workspaceChangedAfterStartUp_data();
     void workspaceChangedAfterStartUp();
-    void pdfToTextCommandKeepsProgramFolderWhole();
     void sourceSettings_data();
     void sourceSettings();
     void commandLinePath_data();
@@ -63,32 +61,22 @@ void TestStartup::init()
     QDir().mkpath(m_box->share());
 }
 
-void TestStartup::shareWinsOverFtp()
+void TestStartup::shareFirstThenFtp()
 {
+    // The share wins even when the FTP server answers; FTP only without it.
     FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
     AppSettings settings = m_box->settings();
     settings.ftpHost = server.host();
-    QVERIFY(load(settings));
-    QCOMPARE(m_window->sourceMode(), SourceMode::Share);
-    QVERIFY(!m_window->ftp());
-    QVERIFY(m_ui.messages.isEmpty());
-    QCOMPARE(m_window->helpFile(), programFolder() + "/Brindlewick.hlp");
-    QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
-    QVERIFY(QFileInfo(m_box->workspace()).isDir()); // created
-}
-
-void TestStartup::ftpWhenShareAbsent()
-{
-    QDir(m_box->share()).removeRecursively();
-    FtpServer server(m_box->dir.path());
-    QVERIFY(server.start());
-    AppSettings settings = m_box->settings();
-    settings.ftpHost = server.host();
-    QVERIFY(load(settings));
-    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
-    QVERIFY(m_window->ftp());
-    QVERIFY(m_window->ftp()->setCurrentDirectory("/")); // a live connection
+    for (const SourceMode expected : {SourceMode::Share, SourceMode::Ftp}) {
+        QVERIFY(load(settings));
+        QCOMPARE(m_window->sourceMode(), expected);
+        QCOMPARE(bool(m_window->ftp()), expected == SourceMode::Ftp);
+        QVERIFY(m_ui.messages.isEmpty());
+        QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
+        m_window.reset();
+        QDir(m_box->share()).removeRecursively();
+    }
 }
 
 void TestStartup::neitherSourceIsFatal()
@@ -231,14 +219,6 @@ void TestStartup::workspaceChangedAfterStartUp()
     QVERIFY(!QFile::exists(m_box->dir.filePath("o.pdf")));
     QVERIFY(QDir(elsewhere).entryList(QDir::Files).isEmpty()); // nothing fetched into it
     QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
-}
-
-void TestStartup::pdfToTextCommandKeepsProgramFolderWhole()
-{
-    const ShellCommand c = pdfToTextCommand("/opt/my tools", "/tmp/DS~Temp-0/");
-    QCOMPARE(c.program, "/opt/my tools/pdftotext");
-    QCOMPARE(c.arguments,
-             (QStringList{"-q", "-layout", "/tmp/DS~Temp-0/Temp.pdf", "/tmp/DS~Temp-0/Text.txt"}));
 }
 
 void TestStartup::sourceSettings_data()

@@ -13,7 +13,6 @@ private slots:
     void tokens();
     void encodings_data();
     void encodings();
-    void unreadable();
     void binaryFileDoesNotHang();
 
 private:
@@ -85,22 +84,6 @@ void TestInputFile::encodings()
     writeFile(path, bytes);
     // The mark must not stick to the first GSID, or that GSID is lost.
     QCOMPARE(accepted(path), (QStringList{"12345", "23456", "34567"}));
-}
-
-void TestInputFile::unreadable()
-{
-    QString error;
-    accepted(m_dir.filePath("absent.txt"), &error);
-    QVERIFY(!error.isEmpty());
-    accepted(m_dir.path(), &error);
-    QVERIFY(!error.isEmpty());
-    const QString locked = m_dir.filePath("locked.txt");
-    writeFile(locked, "123");
-    QFile::setPermissions(locked, QFileDevice::Permissions());
-    if (::geteuid() != 0) { // root reads everything
-        accepted(locked, &error);
-        QVERIFY(!error.isEmpty());
-    }
 }
 
 void TestInputFile::binaryFileDoesNotHang()

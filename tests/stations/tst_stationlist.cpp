@@ -13,9 +13,7 @@ private slots:
     void leadingValue();
     void orderAndWeeding_data();
     void orderAndWeeding();
-    void countText_data();
     void countText();
-    void removeKeepsFirstSelected();
     void pasteEntries_data();
     void pasteEntries();
     void strippingMatchesOneCharacterAtATime();
@@ -89,45 +87,11 @@ void TestStationList::orderAndWeeding()
     QCOMPARE(batch.entries(), expected);
 }
 
-void TestStationList::countText_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("text");
-    // clang-format off
-    QTest::newRow("none") << 0 << "No Data Sheets Loaded";
-    QTest::newRow("one") << 1 << "One Data Sheet Loaded";
-    QTest::newRow("two") << 2 << "2 Data Sheets Loaded";
-    QTest::newRow("many") << 1500 << "1500 Data Sheets Loaded";
-    // clang-format on
-}
-
 void TestStationList::countText()
 {
-    QFETCH(int, count);
-    QFETCH(QString, text);
-    StationList list;
-    for (int i = 0; i < count; ++i)
-        list.add(QString::number(i + 1));
-    QCOMPARE(list.updateCount(), text);
-    QCOMPARE(list.selected(), count ? 0 : -1);
-}
-
-void TestStationList::removeKeepsFirstSelected()
-{
-    StationList list;
-    list.addAll({"1", "2", "3"});
-    list.updateCount();
-    list.removeAt(1);
-    QCOMPARE(list.updateCount(), "2 Data Sheets Loaded");
-    QCOMPARE(list.entries(), (QStringList{"1", "3"}));
-    QCOMPARE(list.selected(), 0);
-
-    StationList one;
-    one.add("5");
-    one.updateCount();
-    one.removeAt(0);
-    QCOMPARE(one.updateCount(), "No Data Sheets Loaded");
-    QCOMPARE(one.selected(), -1);
+    QCOMPARE(StationList::countText(0), "No Data Sheets Loaded");
+    QCOMPARE(StationList::countText(1), "One Data Sheet Loaded");
+    QCOMPARE(StationList::countText(1500), "1500 Data Sheets Loaded");
 }
 
 void TestStationList::pasteEntries_data()
