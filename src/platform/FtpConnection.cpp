@@ -22,20 +22,7 @@ FtpConnection::FtpConnection(QString host) : m_host(std::move(host))
     m_curl = curl;
     if (!curl)
         return;
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "OxFtpTest");
-    curl_easy_setopt(curl, CURLOPT_USERNAME, "anonymous");
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, "");
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-"); // active mode, on the control address
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // A dead server must not hang a build for ever.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 60L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, 30000L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-    // Servers drop idle connections; do not reuse one older than their usual limit.
-    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, 60L);
+    setFtpOptions(curl, 30);
 }
 
 FtpConnection::~FtpConnection()
@@ -47,6 +34,27 @@ FtpConnection::~FtpConnection()
 QString FtpConnection::urlFor(const QString &directory, const QString &name) const
 {
     return ftpUrl(m_host, directory, name);
+}
+
+void setFtpOptions(void *handle, long stallSeconds)
+{
+    auto *curl = static_cast<CURL *>(handle);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "OxFtpTest");
+    curl_easy_setopt(curl, CURLOPT_USERNAME, "anonymous");
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, "");
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-"); // active mode, on the control address
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Nothing may wait longer than the stall limit, so a dead server cannot hang the
+    // program: the connection and greeting, each reply, the server's data
+    // connection, and a transfer that moves nothing.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, stallSeconds * 1000);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    // Servers drop idle connections; do not reuse one older than their usual limit.
+    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, 60L);
 }
 
 QString ftpUrl(const QString &host, const QString &directory, const QString &name)

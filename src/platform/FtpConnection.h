@@ -26,3 +26,7 @@ private:
 // The URL of a file (or, with no name, of a directory, ending in "/") on the server;
 // every path part is escaped.
 QString ftpUrl(const QString &host, const QString &directory, const QString &name = QString());
+
+// The options every FTP handle of the program gets: anonymous log-in, active mode,
+// and no wait longer than stallSeconds.
+void setFtpOptions(void *curlHandle, long stallSeconds);

@@ -162,22 +162,7 @@ void FtpFetcher::start(Job job)
     }
     curl_easy_setopt(easy, CURLOPT_URL, t->url.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, t);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "OxFtpTest");
-    curl_easy_setopt(easy, CURLOPT_USERNAME, "anonymous");
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, "");
-    curl_easy_setopt(easy, CURLOPT_FTPPORT, "-"); // active mode, on the control address
-    curl_easy_setopt(easy, CURLOPT_FTP_USE_EPRT, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // Nothing may wait longer than the stall limit: the connection and greeting,
-    // each reply, the server's data connection, and a transfer that moves nothing.
-    const long stall = m_stallSeconds;
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, stall);
-    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
-    curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, stall * 1000);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stall);
-    // Servers drop idle connections; do not reuse one older than their usual limit.
-    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, 60L);
+    setFtpOptions(easy, m_stallSeconds);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried || t->job.fresh ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : writeToFile);
