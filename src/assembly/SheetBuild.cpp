@@ -226,6 +226,7 @@ void SheetBuild::extract(qsizetype index)
     process->setArguments(
         {QStringLiteral("-q"), QStringLiteral("-layout"), scratch("Temp", index, ".pdf"), text});
     process->setProcessEnvironment(toolEnvironment());
+    runAsGroup(*process);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -244,7 +245,7 @@ void SheetBuild::extract(qsizetype index)
     // A sheet the tool hangs on counts as unreadable.
     QTimer::singleShot(m_config.textTimeOutMs, process, [process] {
         process->setProperty("timedOut", true);
-        process->kill();
+        endTool(*process);
     });
     process->start();
 }
@@ -362,7 +363,7 @@ void SheetBuild::endTools()
     const QList<QProcess *> runs = std::exchange(m_textRuns, {});
     for (QProcess *process : runs) {
         process->disconnect(this);
-        process->kill();
+        endTool(*process);
         process->waitForFinished(1000);
         delete process;
     }

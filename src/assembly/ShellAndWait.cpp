@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <unistd.h>
+
 QString ShellCommand::text() const
 {
     QStringList parts{program};
@@ -25,6 +28,19 @@ int startErrorNumber(const QString &program)
 
 } // namespace
 
+void runAsGroup(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+void endTool(QProcess &process)
+{
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(-pid_t(pid), SIGKILL);
+    process.kill();
+}
+
 QProcessEnvironment toolEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -39,6 +55,7 @@ ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool>
     process.setProgram(jobToDo.program);
     process.setArguments(jobToDo.arguments);
     process.setProcessEnvironment(toolEnvironment());
+    runAsGroup(process);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -52,7 +69,7 @@ ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool>
         if (process.state() == QProcess::NotRunning)
             break;
         if (stop) {
-            process.kill();
+            endTool(process);
             process.waitForFinished(-1);
             out.result = ShellResult::TimedOut;
             return out;

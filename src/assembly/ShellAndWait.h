@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -41,6 +42,12 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
 // The same without a time limit, for a worker thread: the child is ended as soon as
 // stop becomes true (the result is then TimedOut).
 ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool> &stop);
+
+// Sets a tool up to run in a process group of its own, so that endTool() also ends
+// what it started: pdftk is a shell script that runs Java as its child.
+void runAsGroup(QProcess &process);
+// Ends the tool at once with everything it started.
+void endTool(QProcess &process);
 
 // What every tool runs with: the user's environment, with file names as UTF-8
 // whatever the locale (under LANG=C a station name such as "ÉCOLE" would make the
