@@ -159,6 +159,12 @@ void SheetBuild::pump()
         return;
     for (bool again = true; again;) {
         again = false;
+        // A core that came free gets its next sheet before anything else is done.
+        while (m_textRuns.size() < m_config.textRuns && !m_fetched.empty()) {
+            const qsizetype i = *m_fetched.begin();
+            m_fetched.erase(m_fetched.begin());
+            extract(i);
+        }
         // Named in list order, so that twin station names are numbered as listed.
         while (m_nextName < m_gsids.size() && (m_items[m_nextName].state == State::Read ||
                                                m_items[m_nextName].state == State::Failed)) {
@@ -184,11 +190,7 @@ void SheetBuild::pump()
             m_fso.deleteFile(target, true);
             m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"), target);
         }
-        while (m_textRuns.size() < m_config.textRuns && !m_fetched.empty()) {
-            const qsizetype i = *m_fetched.begin();
-            m_fetched.erase(m_fetched.begin());
-            extract(i);
-        }
+        again = again || (m_textRuns.size() < m_config.textRuns && !m_fetched.empty());
     }
 }
 
@@ -225,7 +227,8 @@ void SheetBuild::extract(qsizetype index)
     process->setProgram(m_config.programDir + QStringLiteral("/pdftotext"));
     process->setArguments(
         {QStringLiteral("-q"), QStringLiteral("-layout"), scratch("Temp", index, ".pdf"), text});
-    process->setProcessEnvironment(toolEnvironment());
+    static const QProcessEnvironment environment = toolEnvironment();
+    process->setProcessEnvironment(environment);
     runAsGroup(*process);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
