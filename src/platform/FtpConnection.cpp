@@ -22,7 +22,7 @@ FtpConnection::FtpConnection(QString host) : m_host(std::move(host))
     m_curl = curl;
     if (!curl)
         return;
-    setFtpOptions(curl, 30);
+    setFtpOptions(curl, 60); // the log-in waits as long as a slow server may take
 }
 
 FtpConnection::~FtpConnection()
@@ -45,12 +45,16 @@ void setFtpOptions(void *handle, long stallSeconds)
     curl_easy_setopt(curl, CURLOPT_FTPPORT, "-"); // active mode, on the control address
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // Nothing may wait longer than the stall limit, so a dead server cannot hang the
-    // program: the connection and greeting, each reply, the server's data
-    // connection, and a transfer that moves nothing.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, stallSeconds);
+    // No SIZE before each RETR: on a distant server that round trip is a quarter of
+    // a sheet's time. The fetcher checks the size the server announces instead.
+    curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    // Nothing may wait longer than these, so a dead server cannot hang the program:
+    // the connection and greeting and the server's data connection (30 s at most),
+    // each reply, and a transfer that moves nothing.
+    const long connectSeconds = qMin(30L, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectSeconds);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, connectSeconds * 1000);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, stallSeconds * 1000);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     // Servers drop idle connections; do not reuse one older than their usual limit.

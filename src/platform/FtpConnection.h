@@ -28,5 +28,6 @@ private:
 QString ftpUrl(const QString &host, const QString &directory, const QString &name = QString());
 
 // The options every FTP handle of the program gets: anonymous log-in, active mode,
-// and no wait longer than stallSeconds.
+// no reply or silent transfer waited for longer than stallSeconds, and no connection
+// longer than 30 s.
 void setFtpOptions(void *curlHandle, long stallSeconds);

@@ -19,6 +19,8 @@ struct FtpFetcher::Transfer {
     QByteArray url;
     QElapsedTimer started;
     QElapsedTimer heard; // the last reply, command or data of this transfer
+    qint64 received = 0;
+    qint64 announced = -1; // the size the server gave as the transfer began
 };
 
 struct FtpFetcher::Socket {
@@ -28,10 +30,18 @@ struct FtpFetcher::Socket {
 
 namespace {
 
-size_t writeToFile(char *data, size_t size, size_t count, void *target)
+// "150 Opening BINARY mode data connection for x.pdf (1234 bytes)."; -1 when the
+// reply gives no size.
+qint64 announcedSize(const char *reply, size_t length)
 {
-    auto *file = static_cast<ReplacingFile *>(target);
-    return file->write(data, qint64(size * count)) ? size * count : 0;
+    const QByteArray line = QByteArray::fromRawData(reply, qsizetype(length)).trimmed();
+    if (!line.startsWith("150") && !line.startsWith("125"))
+        return -1;
+    const qsizetype end = line.lastIndexOf(" bytes)");
+    const qsizetype open = end < 0 ? -1 : line.lastIndexOf('(', end);
+    bool ok = false;
+    const qint64 size = open < 0 ? -1 : line.mid(open + 1, end - open - 1).toLongLong(&ok);
+    return ok && size >= 0 ? size : -1;
 }
 
 // Answers from the server about the file itself: asking again cannot help.
@@ -66,10 +76,10 @@ FtpFetcher::FtpFetcher(QString host, QString directory, int connections, int sta
     curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
-    // In active mode libcurl 7.88 now and then loses track of a transfer on a busy
-    // connection (the server's data connection and its reply cross), and that
-    // transfer waits for a wake-up that never comes. One that has heard nothing for
-    // far longer than transfers take is moved to a fresh connection.
+    // Some servers lose one connection's data connection when another opens its own
+    // at the same moment (pyftpdlib 1.5.7 does, in active mode), and that transfer
+    // then hears nothing until the stall limit. One that has heard nothing for far
+    // longer than transfers take is moved to a fresh connection.
     m_watchdog.setInterval(50);
     connect(&m_watchdog, &QTimer::timeout, this, &FtpFetcher::rescueSilentTransfers);
 }
@@ -165,8 +175,8 @@ void FtpFetcher::start(Job job)
     setFtpOptions(easy, m_stallSeconds);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried || t->job.fresh ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : writeToFile);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t->file.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : &FtpFetcher::onData);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
     m_active << t;
     t->started.start();
     t->heard.start();
@@ -183,10 +193,22 @@ int FtpFetcher::onSocket(void *, int fd, int what, void *self, void *)
     return 0;
 }
 
-int FtpFetcher::onActivity(void *, int type, char *, size_t, void *transfer)
+size_t FtpFetcher::onData(char *data, size_t size, size_t count, void *transfer)
 {
+    auto *t = static_cast<Transfer *>(transfer);
+    if (!t->file->write(data, qint64(size * count)))
+        return 0;
+    t->received += qint64(size * count);
+    return size * count;
+}
+
+int FtpFetcher::onActivity(void *, int type, char *data, size_t size, void *transfer)
+{
+    auto *t = static_cast<Transfer *>(transfer);
     if (type != CURLINFO_TEXT)
-        static_cast<Transfer *>(transfer)->heard.start();
+        t->heard.start();
+    if (type == CURLINFO_HEADER_IN && t->announced < 0)
+        t->announced = announcedSize(data, size);
     return 0;
 }
 
@@ -291,7 +313,10 @@ void FtpFetcher::collect()
 
 void FtpFetcher::finish(Transfer *t, int result)
 {
-    const auto code = CURLcode(result);
+    // The sheets are fetched without asking their size first (a round trip each), so
+    // a transfer the server calls complete is checked against the size it announced.
+    const bool whole = t->announced < 0 || t->received == t->announced;
+    const auto code = result == CURLE_OK && !whole ? CURLE_PARTIAL_FILE : CURLcode(result);
     m_active.removeOne(t);
     long reply = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &reply);

@@ -31,6 +31,8 @@ private slots:
     void hungTextToolIsEnded();
     void nonAsciiNamesUnderPlainLocale();
     void ftpDirectoryMissing();
+    void ftpServerMisbehaves_data();
+    void ftpServerMisbehaves();
     void ftpServerGoesAway_data();
     void ftpServerGoesAway();
     void stopInTheMiddle_data();
@@ -389,6 +391,44 @@ void TestSheetBuild::ftpDirectoryMissing()
     const Run r = run(ftpConfig(server), {"100"});
     QCOMPARE(r.report.outcome, SheetBuild::Report::SourceMissing);
     QVERIFY(r.progress.isEmpty());
+}
+
+void TestSheetBuild::ftpServerMisbehaves_data()
+{
+    QTest::addColumn<bool>("losesDataConnections");
+    QTest::addColumn<QString>("cutShort"); // sent short of its end, its size announced
+    QTest::newRow("loses data connections") << true << "";
+    QTest::newRow("cuts a sheet short") << false << "GSID_1007.pdf";
+}
+
+void TestSheetBuild::ftpServerMisbehaves()
+{
+    QFETCH(bool, losesDataConnections);
+    QFETCH(QString, cutShort);
+    QStringList gsids;
+    QList<DataSheet> many;
+    for (int i = 0; i < 40; ++i) {
+        many << station(QString::number(1000 + i), "POINT " + QString::number(1000 + i), "A, B");
+        gsids << many.last().gsid;
+    }
+    writeSheets(m_box->dir.filePath("Geod"), many);
+    FtpServer::Options options;
+    options.loseDataConnections = losesDataConnections;
+    options.cutShort = cutShort;
+    FtpServer server(m_box->dir.path(), options);
+    QVERIFY(server.start());
+    BuildConfig config = ftpConfig(server, 4);
+    config.ftpStallSeconds = 30; // a lost transfer must be found sooner than that
+    QElapsedTimer timer;
+    timer.start();
+    const Run r = run(config, gsids);
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(r.report.outcome, SheetBuild::Report::Written);
+    const QStringList missing = cutShort.isEmpty() ? QStringList() : QStringList{"1007"};
+    QCOMPARE(r.report.missing, missing);
+    QStringList expected = gsids;
+    expected.removeOne("1007");
+    QCOMPARE(gsidsOf(m_out), cutShort.isEmpty() ? gsids : expected);
 }
 
 void TestSheetBuild::ftpServerGoesAway_data()

@@ -119,11 +119,20 @@ bool FtpServer::start(quint16 port)
         m_port = port ? port : unusedPort();
         m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start("/usr/bin/python3",
-                        {FTP_SERVER_SCRIPT, m_root, QString::number(m_port), "--max-cons-per-ip",
-                         QString::number(m_options.maxConsPerIp), "--delay-ms",
-                         QString::number(m_options.delayMs), "--stall-after",
-                         QString::number(m_options.stallAfter)});
+        QStringList args{FTP_SERVER_SCRIPT,
+                         m_root,
+                         QString::number(m_port),
+                         "--max-cons-per-ip",
+                         QString::number(m_options.maxConsPerIp),
+                         "--delay-ms",
+                         QString::number(m_options.delayMs),
+                         "--stall-after",
+                         QString::number(m_options.stallAfter),
+                         "--cut-short",
+                         m_options.cutShort};
+        if (m_options.loseDataConnections)
+            args << "--lose-data-connections";
+        m_process.start("/usr/bin/python3", args);
         if (!m_process.waitForStarted(10000))
             return false;
         for (int i = 0; i < 200 && m_process.state() == QProcess::Running; ++i) {

@@ -43,9 +43,11 @@ struct Sandbox {
 class FtpServer {
 public:
     struct Options {
-        int maxConsPerIp = 0; // refuse further connections with 421
-        int delayMs = 0;      // hold back every reply
-        int stallAfter = -1;  // answer nothing once that many files were sent
+        int maxConsPerIp = 0;             // refuse further connections with 421
+        int delayMs = 0;                  // hold back every reply
+        int stallAfter = -1;              // answer nothing once that many files were sent
+        bool loseDataConnections = false; // as pyftpdlib itself does in active mode
+        QString cutShort; // this file is sent short of its end, its whole size announced
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
     FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}

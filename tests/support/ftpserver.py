@@ -3,14 +3,23 @@
 with the ways real servers misbehave:
 
   ftpserver.py <root> <port> [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
+                             [--lose-data-connections] [--cut-short NAME]
 
 --max-cons-per-ip  refuse further connections from one address with 421
 --delay-ms         hold back every reply by D ms, through the server's own timer, as a
                    server one round trip away does (the server stays single-threaded)
 --stall-after      once N files have been sent, answer nothing more, on any connection
+--lose-data-connections
+                   keep pyftpdlib's own active mode, in which one connection's next
+                   PORT can cancel the data connection another is opening: that
+                   transfer then hears nothing until a time-out
+--cut-short        send the file NAME but its last 10 bytes, after announcing its
+                   whole size, and call the transfer complete
 """
 
 import argparse
+import io
+import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -24,6 +33,8 @@ def main():
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--stall-after", type=int, default=-1)
+    parser.add_argument("--lose-data-connections", action="store_true")
+    parser.add_argument("--cut-short", default="")
     options = parser.parse_args()
 
     sent = [0]
@@ -34,10 +45,33 @@ def main():
                 return  # the server has stopped answering
             if resp.startswith("226"):
                 sent[0] += 1
+            if resp[:4] in ("125 ", "150 ") and self._announce is not None:
+                resp = resp.rstrip(".") + " (%d bytes)." % self._announce
+                self._announce = None
             if options.delay_ms:
                 self.ioloop.call_later(options.delay_ms / 1000.0, self._respond_later, resp)
             else:
                 FTPHandler.respond(self, resp)
+
+        _announce = None
+
+        def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+            if cmd == "RETR" and options.cut_short and \
+                    os.path.basename(file.name) == options.cut_short:
+                self._announce = os.fstat(file.fileno()).st_size
+                cut = io.BytesIO(file.read(max(0, self._announce - 10)))
+                cut.name = file.name
+                file = cut
+                data = type(data)(file, self._current_type)
+            return FTPHandler.push_dtp_data(self, data, isproducer, file, cmd)
+
+        def _on_dtp_connection(self):
+            # pyftpdlib keeps the connected ActiveDTP and closes it at the next PORT;
+            # that close unregisters its old descriptor number from the poller, which
+            # by then may belong to another connection's data connection.
+            if not options.lose_data_connections:
+                self._dtp_connector = None
+            return FTPHandler._on_dtp_connection(self)
 
         def _respond_later(self, resp):
             if not self._closed:
