@@ -37,7 +37,6 @@ public:
     void stop() override;
 
     bool serverStoppedAnswering() const { return m_gaveUp; }
-    int connectionsInUse() const { return m_capacity; }
 
 signals:
     void probed(bool ok);

@@ -13,7 +13,6 @@ private slots:
     void leadingValue();
     void orderAndWeeding_data();
     void orderAndWeeding();
-    void countText();
     void pasteEntries_data();
     void pasteEntries();
     void strippingMatchesOneCharacterAtATime();
@@ -25,24 +24,17 @@ void TestStationList::leadingValue_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("value");
     // clang-format off
-    QTest::newRow("plain") << "12345" << 12345.0;
     QTest::newRow("trailing letters") << "12345ABC" << 12345.0;
     QTest::newRow("blank inside") << "1 2" << 12.0;
     QTest::newRow("tab and line feed inside") << "\t1\n2\t3" << 123.0;
     QTest::newRow("carriage return stops") << "1\r2" << 1.0;
     QTest::newRow("letters first") << "ABC12345" << 0.0;
-    QTest::newRow("zero") << "0" << 0.0;
-    QTest::newRow("comma") << "," << 0.0;
-    QTest::newRow("empty") << "" << 0.0;
     QTest::newRow("negative") << "-5" << -5.0;
-    QTest::newRow("full stop") << "12.5" << 12.5;
     QTest::newRow("second full stop ends") << "1.2.3" << 1.2;
     QTest::newRow("comma is no decimal point") << "1,5" << 1.0;
-    QTest::newRow("sign alone") << "-" << 0.0;
     QTest::newRow("exponent E") << "1E3" << 1000.0;
     QTest::newRow("exponent d lower") << "2d2" << 200.0;
     QTest::newRow("exponent sign") << "5e-1" << 0.5;
-    QTest::newRow("exponent without digits") << "7E" << 7.0;
     QTest::newRow("blank inside exponent") << "1 E 2" << 100.0;
     QTest::newRow("hex literal") << "&H1F" << 0.0;
     QTest::newRow("underflow") << "1E-400" << 0.0;
@@ -87,13 +79,6 @@ void TestStationList::orderAndWeeding()
     QCOMPARE(batch.entries(), expected);
 }
 
-void TestStationList::countText()
-{
-    QCOMPARE(StationList::countText(0), "No Data Sheets Loaded");
-    QCOMPARE(StationList::countText(1), "One Data Sheet Loaded");
-    QCOMPARE(StationList::countText(1500), "1500 Data Sheets Loaded");
-}
-
 void TestStationList::pasteEntries_data()
 {
     QTest::addColumn<QString>("source");
@@ -101,8 +86,6 @@ void TestStationList::pasteEntries_data()
     // clang-format off
     QTest::newRow("comma and blank") << "12345, 23456" << QStringList{"12345", "23456"};
     QTest::newRow("CR LF lines") << "111\r\n222\r\n333\r\n" << QStringList{"111", "222", "333"};
-    QTest::newRow("blanks after CR LF") << "111\r\n   222" << QStringList{"111", "222"};
-    QTest::newRow("LF lines") << "100000\n100185\n100370\n" << QStringList{"100000", "100185", "100370"};
     QTest::newRow("lone CR") << "111\r222" << QStringList{"111", "222"};
     QTest::newRow("spreadsheet row") << "77777\t88888" << QStringList{"77777", "88888"};
     QTest::newRow("no-break and thin spaces") << "111\u00A0222\u2009333" << QStringList{"111", "222", "333"};
@@ -110,11 +93,8 @@ void TestStationList::pasteEntries_data()
     QTest::newRow("prefix stripped") << "GSID:12345" << QStringList{"12345"};
     QTest::newRow("minus stripped") << "-12345" << QStringList{"12345"};
     QTest::newRow("letter before digit") << "A1B2" << QStringList{"1B2"};
-    QTest::newRow("leading zeros stay") << "0012" << QStringList{"0012"};
     QTest::newRow("zero and letters add nothing") << "0,ABC" << QStringList{};
-    QTest::newRow("hash") << "#77" << QStringList{"77"};
     QTest::newRow("huge number accepted") << "1E400" << QStringList{"1E400"};
-    QTest::newRow("empty") << "" << QStringList{};
     QTest::newRow("overlong piece dropped") << QString(5000, '0') + "1 7" << QStringList{"7"};
     QTest::newRow("separators only") << " ,, \r\n " << QStringList{};
     // clang-format on

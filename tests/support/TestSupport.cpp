@@ -42,28 +42,26 @@ QStringList pdfPages(const QString &pdf)
     return pages;
 }
 
-QStringList stationNamesOf(const QString &pdf)
+// What each page prints after the label, up to the end of its line.
+static QStringList printedAfter(const QString &pdf, const QString &label)
 {
-    QStringList names;
+    QStringList values;
     const QStringList pages = pdfPages(pdf);
     for (const QString &page : pages) {
-        const qsizetype at = page.indexOf("OXA Name:");
-        names << (at < 0
-                      ? QString()
-                      : page.mid(at + 9, page.indexOf(QLatin1Char('\n'), at) - at - 9).trimmed());
+        const qsizetype at = page.indexOf(label);
+        values << (at < 0 ? QString() : page.mid(at + label.size()).section('\n', 0, 0).trimmed());
     }
-    return names;
+    return values;
+}
+
+QStringList stationNamesOf(const QString &pdf)
+{
+    return printedAfter(pdf, QStringLiteral("OXA Name:"));
 }
 
 QStringList gsidsOf(const QString &pdf)
 {
-    QStringList gsids;
-    const QStringList pages = pdfPages(pdf);
-    for (const QString &page : pages) {
-        const qsizetype at = page.indexOf("GSID:");
-        gsids << (at < 0 ? QString() : page.mid(at + 5).section('\n', 0, 0).trimmed());
-    }
-    return gsids;
+    return printedAfter(pdf, QStringLiteral("GSID:"));
 }
 
 QList<qint64> childProcesses()
@@ -119,17 +117,10 @@ bool FtpServer::start(quint16 port)
         m_port = port ? port : unusedPort();
         m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.setStandardOutputFile(QProcess::nullDevice());
-        QStringList args{FTP_SERVER_SCRIPT,
-                         m_root,
-                         QString::number(m_port),
-                         "--max-cons-per-ip",
-                         QString::number(m_options.maxConsPerIp),
-                         "--delay-ms",
-                         QString::number(m_options.delayMs),
-                         "--stall-after",
-                         QString::number(m_options.stallAfter),
-                         "--cut-short",
-                         m_options.cutShort};
+        QStringList args{FTP_SERVER_SCRIPT, m_root, QString::number(m_port)};
+        args << "--max-cons-per-ip" << QString::number(m_options.maxConsPerIp) << "--delay-ms"
+             << QString::number(m_options.delayMs) << "--stall-after"
+             << QString::number(m_options.stallAfter) << "--cut-short" << m_options.cutShort;
         if (m_options.loseDataConnections)
             args << "--lose-data-connections";
         m_process.start("/usr/bin/python3", args);
