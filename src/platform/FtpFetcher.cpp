@@ -18,7 +18,7 @@ struct FtpFetcher::Transfer {
     std::unique_ptr<ReplacingFile> file;
     QByteArray url;
     QElapsedTimer started;
-    QElapsedTimer heard; // the last reply, command or data of this transfer
+    QElapsedTimer heard; // the last reply or data of this transfer
     qint64 received = 0;
     qint64 announced = -1; // the size the server gave as the transfer began
 };
@@ -180,9 +180,8 @@ void FtpFetcher::start(Job job)
     m_active << t;
     t->started.start();
     t->heard.start();
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L); // for the debug function: what is heard
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpFetcher::onActivity);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, t);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &FtpFetcher::onReply);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
     m_watchdog.start();
     curl_multi_add_handle(static_cast<CURLM *>(m_multi), easy);
 }
@@ -199,30 +198,21 @@ size_t FtpFetcher::onData(char *data, size_t size, size_t count, void *transfer)
     if (!t->file->write(data, qint64(size * count)))
         return 0;
     t->received += qint64(size * count);
+    t->heard.start();
     return size * count;
 }
 
-int FtpFetcher::onActivity(void *, int type, char *data, size_t size, void *transfer)
+size_t FtpFetcher::onReply(char *line, size_t size, size_t count, void *transfer)
 {
     auto *t = static_cast<Transfer *>(transfer);
-    if (type != CURLINFO_TEXT)
-        t->heard.start();
-    if (type == CURLINFO_HEADER_IN && t->announced < 0)
-        t->announced = announcedSize(data, size);
-    return 0;
+    t->heard.start();
+    if (t->announced < 0)
+        t->announced = announcedSize(line, size * count);
+    return size * count;
 }
 
 void FtpFetcher::rescueSilentTransfers()
 {
-    // A transfer can also wait for a wake-up that libcurl would only give itself
-    // at its next time-out: let every transfer look at its sockets now.
-    int running = 0;
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    curl_multi_socket_all(static_cast<CURLM *>(m_multi), &running);
-    QT_WARNING_POP
-    collect();
-
     // Transfers take a few round trips; a silence of many of them is no slow server.
     // Until a few have ended, nothing is known of the server: wait a second.
     QList<qint64> took = m_durations;

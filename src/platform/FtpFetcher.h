@@ -56,8 +56,8 @@ private:
 
     static int onSocket(void *easy, int fd, int what, void *self, void *socketData);
     static int onTimer(void *multi, long timeoutMs, void *self);
-    static int onActivity(void *easy, int type, char *data, size_t size, void *transfer);
     static size_t onData(char *data, size_t size, size_t count, void *transfer);
+    static size_t onReply(char *line, size_t size, size_t count, void *transfer);
     void rescueSilentTransfers();
     void watch(int fd, int what);
     void act(int fd, int flags);

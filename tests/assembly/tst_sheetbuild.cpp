@@ -433,16 +433,15 @@ void TestSheetBuild::ftpServerMisbehaves()
     // Seconds, not a stall limit per sheet.
     QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(report.outcome, SheetBuild::Report::Written);
-    const QStringList got = gsidsOf(m_out);
-    QCOMPARE(got.size() + report.missing.size(), gsids.size());
+    // Every sheet either in the output or reported, once.
+    QStringList accounted = gsidsOf(m_out) + report.missing;
+    accounted.sort();
+    QCOMPARE(accounted, gsids);
     QCOMPARE(report.serverStoppedAnswering, how == "stalls" || how == "ended");
-    if (report.serverStoppedAnswering) {
-        // Three failed transfers in a row end the fetching.
-        QVERIFY(got.size() >= 3);
-        QCOMPARE(got.mid(0, 3), gsids.mid(0, 3));
-    } else {
+    if (report.serverStoppedAnswering)
+        QVERIFY(report.missing.size() <= gsids.size() - 3); // the first files are in
+    else
         QCOMPARE(report.missing, cutShort.isEmpty() ? QStringList() : QStringList{"1007"});
-    }
 }
 
 void TestSheetBuild::stopInTheMiddle_data()
