@@ -320,6 +320,10 @@ void SheetBuild::merge()
                 result.unmergeable = bad;
             }
         }
+        // The sheets are done with, whatever the outcome: thousands of deletions
+        // belong on this thread, not the window's.
+        for (const QString &path : paths)
+            m_fso.deleteFile(path, true);
         m_mergeResult = result;
     });
     connect(m_worker, &QThread::finished, this, &SheetBuild::onMerged);
