@@ -16,7 +16,6 @@ private slots:
     void deleteFiles();
     void listFilesAreNeverOpenedUnlessRegular();
     void copyReplacesAndLeavesNoScratch();
-    void copyOfMissingFileLeavesTargetAlone();
 };
 
 void TestFileSystem::pathNames_data()
@@ -25,12 +24,9 @@ void TestFileSystem::pathNames_data()
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QString>("base");
     // clang-format off
-    QTest::newRow("plain") << "/lists/week.txt" << "/lists" << "week";
     QTest::newRow("two dots") << "/x/b.c.txt" << "/x" << "b.c";
-    QTest::newRow("space") << "/lists/week 12.txt" << "/lists" << "week 12";
     QTest::newRow("no folder") << "week.txt" << "" << "week";
     QTest::newRow("root") << "/week.txt" << "/" << "week";
-    QTest::newRow("no extension") << "/a/list" << "/a" << "list";
     QTest::newRow("hidden file") << "/a/.list" << "/a" << ".list";
     // clang-format on
 }
@@ -53,10 +49,6 @@ void TestFileSystem::deleteFiles_data()
     // clang-format off
     QTest::newRow("star is a name") << "*" << false
         << QStringList{"?.pdf", "[ab].pdf", "a.pdf", "b.pdf", "sub.pdf"};
-    QTest::newRow("question mark is a name") << "?.pdf" << false
-        << QStringList{"*", "[ab].pdf", "a.pdf", "b.pdf", "sub.pdf"};
-    QTest::newRow("brackets are a name") << "[ab].pdf" << false
-        << QStringList{"*", "?.pdf", "a.pdf", "b.pdf", "sub.pdf"};
     QTest::newRow("a pattern matching others deletes none") << "*.pdf" << true
         << QStringList{"*", "?.pdf", "[ab].pdf", "a.pdf", "b.pdf", "sub.pdf"};
     QTest::newRow("folder name is no file") << "sub.pdf" << true
@@ -105,17 +97,11 @@ void TestFileSystem::copyReplacesAndLeavesNoScratch()
     QCOMPARE(copy.readAll(), "new sheet");
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
              (QStringList{"Temp.pdf", "source.pdf"}));
-}
-
-void TestFileSystem::copyOfMissingFileLeavesTargetAlone()
-{
-    QTemporaryDir dir;
-    const QString b = dir.filePath("b");
-    FileSystem fso;
-    const FsResult r = fso.copyFile(dir.filePath("absent"), b);
-    QVERIFY(!r);
-    QVERIFY(r.notFound);
-    QVERIFY(!QFile::exists(b));
+    // A missing source leaves the target alone.
+    const FsResult missing = fso.copyFile(dir.filePath("absent"), dir.filePath("Temp.pdf"));
+    QVERIFY(!missing && missing.notFound);
+    QVERIFY(copy.seek(0));
+    QCOMPARE(copy.readAll(), "new sheet");
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)
