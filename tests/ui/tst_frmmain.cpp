@@ -37,15 +37,14 @@ private slots:
     void importByDialogAndDrop();
     void dropsElsewhere();
     void failedReadCanBeRetried();
-    void listFileNeverBecomesTheOutput();
     void browseForOutput();
     void aboutBoxShowsFreshAndCloses();
-    void continueRefusesBadOutput();
+    void continueRefusesBeforeFetching_data();
+    void continueRefusesBeforeFetching();
     void continueBuildsAndClears();
     void stopAndCloseDuringABuild_data();
     void stopAndCloseDuringABuild();
     void continueReportsMissingSheets();
-    void continueChecksToolsFirst();
     void continueFtpDirectoryMissingKeepsTheList();
 
 private:
@@ -352,22 +351,6 @@ void TestFrmMain::failedReadCanBeRetried()
     QCOMPARE(edit("txtInFile")->text(), file);
 }
 
-void TestFrmMain::listFileNeverBecomesTheOutput()
-{
-    const QString list = m_box->dir.filePath("x.pdf");
-    writeFile(list, "100\n");
-    drop(get("cmbGsidList"), {QUrl::fromLocalFile(list)});
-    QCOMPARE(shownEntries(), QStringList{"100"});
-    QCOMPARE(edit("txtOutFile")->text(), "");
-    edit("txtOutFile")->setText(m_box->dir.filePath("sub/../x.pdf"));
-    build();
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "The output file must not be the list file " + list + '.');
-    QFile f(list);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), "100\n");
-}
-
 void TestFrmMain::browseForOutput()
 {
     // Each row: the two boxes, the user's choice (none: cancel), then where the dialog
@@ -419,22 +402,51 @@ void TestFrmMain::aboutBoxShowsFreshAndCloses()
     QCOMPARE(BRINDLEWICK_VERSION_INFO, "1.03.0001"); // the version information's form
 }
 
-void TestFrmMain::continueRefusesBadOutput()
+void TestFrmMain::continueRefusesBeforeFetching_data()
 {
-    auto *txtOutFile = edit("txtOutFile");
-    txtOutFile->setText("   ");
-    build(); // empty list: nothing at all, not even trimming
-    QCOMPARE(txtOutFile->text(), "   ");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("output not a PDF") << "ending";
+    QTest::newRow("output is the list file") << "list";
+    QTest::newRow("no tools") << "tools";
+}
+
+void TestFrmMain::continueRefusesBeforeFetching()
+{
+    QFETCH(QString, fault);
+    QTemporaryDir noTools;
+    if (fault == "tools") {
+        AppSettings settings = m_box->settings();
+        settings.programDir = noTools.path();
+        m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+        QVERIFY(m_window->Form_Load());
+    }
+    edit("txtOutFile")->setText("   ");
+    build(); // an empty list: nothing at all, not even trimming
+    QCOMPARE(edit("txtOutFile")->text(), "   ");
     QVERIFY(m_ui.messages.isEmpty());
 
-    // Trimmed, then refused (the refusals themselves are the build's to decide).
-    typeAndAdd("100");
-    txtOutFile->setText(" /tmp/a.pdf.txt ");
+    const QString list = m_box->dir.filePath("x.pdf");
+    writeFile(list, "100\n");
+    edit("txtOutFile")->clear();
+    drop(get("cmbGsidList"), {QUrl::fromLocalFile(list)});
+    QCOMPARE(edit("txtOutFile")->text(), ""); // a list named x.pdf is never proposed
+    const QString out = fault == "ending" ? " /tmp/a.pdf.txt "
+                        : fault == "list" ? m_box->dir.filePath("sub/../x.pdf")
+                                          : m_box->dir.filePath("o.pdf");
+    edit("txtOutFile")->setText(out);
     build();
-    QCOMPARE(txtOutFile->text(), "/tmp/a.pdf.txt");
+    const QString expected =
+        fault == "ending" ? "Output file name must end in .pdf."
+        : fault == "list" ? "The output file must not be the list file " + list + '.'
+                          : "The program pdftotext could not be run from " + noTools.path() + '.';
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "Output file name must end in .pdf.");
+    QCOMPARE(m_ui.messages[0].text, expected);
+    QCOMPARE(edit("txtOutFile")->text(), out.trimmed());
     QCOMPARE(shownEntries(), QStringList{"100"});
+    QVERIFY(QDir(m_box->workspace()).isEmpty());
+    QFile f(list);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), "100\n");
 }
 
 void TestFrmMain::continueBuildsAndClears()
@@ -556,23 +568,6 @@ void TestFrmMain::continueReportsMissingSheets()
     QCOMPARE(edit("txtOutFile")->text(), out);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
     QVERIFY(!get("lblCopyCount")->isVisible());
-}
-
-void TestFrmMain::continueChecksToolsFirst()
-{
-    QTemporaryDir noTools;
-    AppSettings settings = m_box->settings();
-    settings.programDir = noTools.path();
-    m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
-    QVERIFY(m_window->Form_Load());
-    typeAndAdd("100");
-    edit("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
-    build();
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text,
-             "The program pdftotext could not be run from " + noTools.path() + '.');
-    QCOMPARE(shownEntries(), QStringList{"100"});
-    QVERIFY(QDir(m_box->workspace()).isEmpty());
 }
 
 void TestFrmMain::continueFtpDirectoryMissingKeepsTheList()
