@@ -27,6 +27,7 @@
 namespace {
 
 constexpr int MissingListed = 20;
+constexpr qsizetype MaxSheetText = 4 * 1024 * 1024;
 
 QString canonicalFolder(const QString &path)
 {
@@ -218,22 +219,27 @@ void SheetBuild::onFetched(int index, const FsResult &result)
 void SheetBuild::extract(qsizetype index)
 {
     m_items[index].state = State::Extracting;
-    const QString text = scratch("Text", index, ".txt");
-    // Whatever stands under the text's name goes first: the tool must never write
-    // through a link planted there.
-    m_fso.deleteFile(text, true);
     auto *process = new QProcess(this);
     m_textRuns << process;
+    // The text comes through a pipe: no text file is made, read and removed per sheet.
     process->setProgram(m_config.programDir + QStringLiteral("/pdftotext"));
-    process->setArguments(
-        {QStringLiteral("-q"), QStringLiteral("-layout"), scratch("Temp", index, ".pdf"), text});
+    process->setArguments({QStringLiteral("-q"), QStringLiteral("-layout"),
+                           scratch("Temp", index, ".pdf"), QStringLiteral("-")});
     static const QProcessEnvironment environment = toolEnvironment();
     process->setProcessEnvironment(environment);
     runAsGroup(*process);
     process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto take = [=, this] {
+        // A sheet's name stands near its top; a tool that pours out text without end
+        // must not fill the memory.
+        QByteArray &text = m_items[index].text;
+        const QByteArray more = process->readAllStandardOutput();
+        text += more.left(qMax<qsizetype>(0, MaxSheetText - text.size()));
+    };
+    connect(process, &QProcess::readyReadStandardOutput, this, take);
     connect(process, &QProcess::finished, this, [=, this](int code, QProcess::ExitStatus status) {
+        take();
         ShellResult run;
         run.result =
             process->property("timedOut").toBool() ? ShellResult::TimedOut : ShellResult::Finished;
@@ -275,7 +281,7 @@ void SheetBuild::name(qsizetype index)
         gsid + QStringLiteral(".pdf");
     const RenameOutcome named =
         nameSheet(m_fso, m_config.workspaceDir, scratch("Temp", index, ".pdf"),
-                  scratch("Text", index, ".txt"), m_items[index].opened, source);
+                  std::exchange(m_items[index].text, {}), m_items[index].opened, source);
     if (named.kind == RenameOutcome::Unreadable)
         m_missing << index;
     else

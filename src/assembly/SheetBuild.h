@@ -130,6 +130,7 @@ private:
     struct Item {
         State state = State::Pending;
         bool opened = false; // the text tool could read it
+        QByteArray text;     // what it gave, until the sheet is named
     };
     struct MergeResult {
         bool merged = false;

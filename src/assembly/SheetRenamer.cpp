@@ -10,18 +10,11 @@
 namespace {
 
 // The text's lines; none when the tool wrote no text file.
-QStringList readLines(FileSystem &fso, const QString &path)
+QByteArray readText(FileSystem &fso, const QString &path)
 {
     QString error;
     const auto file = fso.openForReading(path, &error);
-    if (!file)
-        return {};
-    QStringList lines = QString::fromUtf8(file->readAll()).split(QLatin1Char('\n'));
-    for (QString &line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    }
-    return lines;
+    return file ? file->readAll() : QByteArray();
 }
 
 } // namespace
@@ -34,14 +27,17 @@ bool textToolOpened(const ShellResult &run)
 }
 
 RenameOutcome nameSheet(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
-                        const QString &textPath, bool opened, const QString &sourceName)
+                        const QByteArray &text, bool opened, const QString &sourceName)
 {
-    const QStringList lines = opened ? readLines(fso, textPath) : QStringList();
-    fso.deleteFile(textPath, true);
     // Only a sheet the tool could open as a PDF may reach the merge.
     if (!opened) {
         fso.deleteFile(sheetPath, true);
         return {RenameOutcome::Unreadable, QString(), QString()};
+    }
+    QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
     }
     const std::optional<QString> name = sheetNameFromText(lines);
     RenameOutcome outcome;
@@ -67,6 +63,9 @@ RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &wor
     const ShellResult run = ShellAndWait(pdfToTextCmd, 0, timeOutMs);
     if (run.result == ShellResult::TimedOut && run.pid > 0)
         ::kill(pid_t(run.pid), SIGKILL);
-    return nameSheet(fso, workspaceDir, workspaceDir + QStringLiteral("Temp.pdf"), textFile,
-                     textToolOpened(run), sourceName);
+    const bool opened = textToolOpened(run);
+    const QByteArray text = opened ? readText(fso, textFile) : QByteArray();
+    fso.deleteFile(textFile, true);
+    return nameSheet(fso, workspaceDir, workspaceDir + QStringLiteral("Temp.pdf"), text, opened,
+                     sourceName);
 }

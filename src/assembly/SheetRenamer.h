@@ -21,11 +21,11 @@ struct RenameOutcome {
 // forbids copying its text (1: not a PDF it can open).
 bool textToolOpened(const ShellResult &run);
 
-// Names the sheet at sheetPath after the station in the text the tool wrote to
-// textPath (which is removed); a sheet the tool could not open is removed instead.
-// The sheet stays in the workspace folder.
+// Names the sheet at sheetPath after the station in the text the tool gave for it; a
+// sheet the tool could not open is removed instead. The sheet stays in the workspace
+// folder.
 RenameOutcome nameSheet(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
-                        const QString &textPath, bool opened, const QString &sourceName);
+                        const QByteArray &text, bool opened, const QString &sourceName);
 
 // Names the sheet just fetched to the workspace's Temp.pdf after the station in its
 // text, so that sheets pile up one file per station. Text.txt never outlives the call.

@@ -28,7 +28,8 @@ private slots:
     void unmergeableSheetsLeftOut();
     void nothingFetched();
     void workspaceFullStopsTheBuild();
-    void hungTextToolIsEnded();
+    void misbehavingTextTool_data();
+    void misbehavingTextTool();
     void nonAsciiNamesUnderPlainLocale();
     void ftpDirectoryMissing();
     void ftpServerMisbehaves_data();
@@ -348,19 +349,41 @@ void TestSheetBuild::workspaceFullStopsTheBuild()
     QVERIFY(QFile::exists(m_out));
 }
 
-void TestSheetBuild::hungTextToolIsEnded()
+void TestSheetBuild::misbehavingTextTool_data()
 {
+    QTest::addColumn<QByteArray>("script"); // after the shebang; @PID@: where it notes its pid
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("hangs") << QByteArray("echo $$ > @PID@\nexec sleep 60\n")
+                           << int(SheetBuild::Report::NothingReadable);
+    // 20 MB of text before the label: what is kept is bounded, so the label is not
+    // seen and the sheets keep their source names, which order them by GSID.
+    QTest::newRow("pours out text") << QByteArray("head -c 20000000 /dev/zero | tr '\\0' x\n"
+                                                  "printf '\\nOXA Name: LATE\\nCounty: A, B\\n'\n")
+                                    << int(SheetBuild::Report::Written);
+}
+
+void TestSheetBuild::misbehavingTextTool()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, outcome);
     QTemporaryDir tools;
-    const QString hung = tools.filePath("pdftotext");
-    writeFile(hung, "#!/bin/sh\necho $$ > " + tools.filePath("pid").toUtf8() + "\nexec sleep 60\n");
-    QFile::setPermissions(hung, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QVERIFY(QFile::link(programFolder() + "/pdftk", tools.filePath("pdftk")));
+    writeFile(tools.filePath("pdftotext"),
+              "#!/bin/sh\n" + script.replace("@PID@", tools.filePath("pid").toUtf8()));
+    QFile::setPermissions(tools.filePath("pdftotext"),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     BuildConfig config = shareConfig(tools.path());
-    config.textTimeOutMs = 300;
+    if (outcome != SheetBuild::Report::Written)
+        config.textTimeOutMs = 300;
     QElapsedTimer timer;
     timer.start();
-    const Run r = run(config, {"100"});
-    QVERIFY(timer.elapsed() < 10000);
-    QCOMPARE(r.report.outcome, SheetBuild::Report::NothingReadable);
+    const Run r = run(config, {"200", "100"});
+    QVERIFY(timer.elapsed() < 20000);
+    QCOMPARE(int(r.report.outcome), outcome);
+    if (outcome == SheetBuild::Report::Written) {
+        QCOMPARE(stationNamesOf(m_out), (QStringList{"ZULU POINT", "alder"}));
+        return;
+    }
     QFile pidFile(tools.filePath("pid"));
     QVERIFY(pidFile.open(QIODevice::ReadOnly));
     const QString pid = pidFile.readAll().trimmed();
