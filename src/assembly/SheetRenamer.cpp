@@ -9,7 +9,7 @@
 
 namespace {
 
-// The text's lines; none when the tool wrote no text file.
+// The text the tool wrote; none when it wrote no text file.
 QByteArray readText(FileSystem &fso, const QString &path)
 {
     QString error;

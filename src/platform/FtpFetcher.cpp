@@ -175,7 +175,7 @@ void FtpFetcher::start(Job job)
     setFtpOptions(easy, m_stallSeconds);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.retried || t->job.fresh ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, probe ? nullptr : &FtpFetcher::onData);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &FtpFetcher::onData);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
     m_active << t;
     t->started.start();
@@ -195,6 +195,8 @@ int FtpFetcher::onSocket(void *, int fd, int what, void *self, void *)
 size_t FtpFetcher::onData(char *data, size_t size, size_t count, void *transfer)
 {
     auto *t = static_cast<Transfer *>(transfer);
+    if (!t->file)
+        return size * count; // the directory probe: nothing to keep
     if (!t->file->write(data, qint64(size * count)))
         return 0;
     t->received += qint64(size * count);

@@ -271,9 +271,7 @@ void TestSheetBuild::replacingTheOutput()
     if (retried) {
         QCOMPARE(stationNamesOf(m_out).size(), 2);
     } else {
-        QFile f(m_out);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("the old output"));
+        QCOMPARE(readFile(m_out), QByteArray("the old output"));
     }
     // No draft is left beside the output, whatever happened.
     QCOMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"});
@@ -303,9 +301,7 @@ void TestSheetBuild::failedMergeKeepsEveryOtherFile()
     QCOMPARE(r.report.problem, "The output file " + m_out + " could not be written.");
     QCOMPARE(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              (QStringList{name, "a.pdf", "b.pdf", "c.txt"}));
-    QFile f(m_out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QCOMPARE(readFile(m_out), QByteArray("the old output"));
     QVERIFY(workspaceFiles().isEmpty());
 }
 
@@ -516,9 +512,7 @@ void TestSheetBuild::stopInTheMiddle()
     const SheetBuild::Report report = build.fetchAndMerge(gsids, m_out, [](const QString &) {});
     QCOMPARE(report.outcome, SheetBuild::Report::Stopped);
     QCOMPARE(running, QList<qint64>()); // no tool left behind
-    QFile f(m_out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QCOMPARE(readFile(m_out), QByteArray("the old output"));
     QVERIFY(workspaceFiles().isEmpty());
     QCOMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"});
 }

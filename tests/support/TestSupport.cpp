@@ -87,6 +87,12 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QString Sandbox::workspace() const
 {
     return dir.filePath(QStringLiteral("DS~Temp-%1/").arg(::geteuid()));

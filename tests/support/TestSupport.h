@@ -27,6 +27,8 @@ QStringList stationNamesOf(const QString &pdf);
 QStringList gsidsOf(const QString &pdf);
 
 void writeFile(const QString &path, const QByteArray &bytes);
+// The file's bytes; a null array when it cannot be read.
+QByteArray readFile(const QString &path);
 
 // A private sandbox: a share folder with sample sheets, a workspace path (not yet
 // created) and settings that point at them.

@@ -444,9 +444,7 @@ void TestFrmMain::continueRefusesBeforeFetching()
     QCOMPARE(edit("txtOutFile")->text(), out.trimmed());
     QCOMPARE(shownEntries(), QStringList{"100"});
     QVERIFY(QDir(m_box->workspace()).isEmpty());
-    QFile f(list);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), "100\n");
+    QCOMPARE(readFile(list), "100\n");
 }
 
 void TestFrmMain::continueBuildsAndClears()
@@ -525,9 +523,7 @@ void TestFrmMain::stopAndCloseDuringABuild()
     else
         QVERIFY(m_window->close());
     QCOMPARE(finished.size(), 1); // at once
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("the old output"));
+    QCOMPARE(readFile(out), QByteArray("the old output"));
     QVERIFY(QDir(m_box->workspace()).entryList(QDir::Files).isEmpty());
     QCOMPARE(m_window->stationList().count(), 200);
     QCOMPARE(edit("txtOutFile")->text(), out);
