@@ -222,9 +222,10 @@ void SheetBuild::extract(qsizetype index)
     auto *process = new QProcess(this);
     m_textRuns << process;
     // The text comes through a pipe: no text file is made, read and removed per sheet.
-    process->setProgram(m_config.programDir + QStringLiteral("/pdftotext"));
-    process->setArguments({QStringLiteral("-q"), QStringLiteral("-layout"),
-                           scratch("Temp", index, ".pdf"), QStringLiteral("-")});
+    const ShellCommand pdfToTextCmd = pdfToTextCommand(m_config.programDir);
+    process->setProgram(pdfToTextCmd.program);
+    process->setArguments(pdfToTextCmd.arguments +
+                          QStringList{scratch("Temp", index, ".pdf"), QStringLiteral("-")});
     static const QProcessEnvironment environment = toolEnvironment();
     process->setProcessEnvironment(environment);
     runAsGroup(*process);
@@ -280,8 +281,8 @@ void SheetBuild::name(qsizetype index)
         (m_edition == Edition::Metric ? QStringLiteral("M_GSID_") : QStringLiteral("GSID_")) +
         gsid + QStringLiteral(".pdf");
     const RenameOutcome named =
-        nameSheet(m_fso, m_config.workspaceDir, scratch("Temp", index, ".pdf"),
-                  std::exchange(m_items[index].text, {}), m_items[index].opened, source);
+        renameCurrPdf(m_fso, m_config.workspaceDir, scratch("Temp", index, ".pdf"),
+                      std::exchange(m_items[index].text, {}), m_items[index].opened, source);
     if (named.kind == RenameOutcome::Unreadable)
         m_missing << index;
     else
@@ -470,7 +471,7 @@ bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPat
         m_config.mergeArgumentBytes > 0 ? m_config.mergeArgumentBytes : systemArgumentBudget();
     const ShellCommand whole = mergeCommand(sheets, outputPath);
     if (sheets.size() <= 2 || argumentBytes(whole) <= budget) {
-        const ShellResult merged = runUntilStopped(whole, m_stopping);
+        const ShellResult merged = ShellAndWait(whole, 0, -1, &m_stopping);
         // A tool that failed half-way must not leave a broken output behind.
         if (!merged.succeeded() && merged.result == ShellResult::Finished)
             m_fso.deleteFile(outputPath, true);
@@ -503,8 +504,9 @@ bool SheetBuild::mergeSheets(const QStringList &sheets, const QString &outputPat
                 QStringLiteral("~%1.part").arg(++m_partsMade, 5, 10, QLatin1Char('0'));
             made << part;
             parts << part;
-            ok = runUntilStopped(mergeCommand(sheets.mid(start, end - start), part), m_stopping)
-                     .succeeded();
+            ok =
+                ShellAndWait(mergeCommand(sheets.mid(start, end - start), part), 0, -1, &m_stopping)
+                    .succeeded();
         }
         start = end;
     }

@@ -24,11 +24,5 @@ bool textToolOpened(const ShellResult &run);
 // Names the sheet at sheetPath after the station in the text the tool gave for it; a
 // sheet the tool could not open is removed instead. The sheet stays in the workspace
 // folder.
-RenameOutcome nameSheet(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
-                        const QByteArray &text, bool opened, const QString &sourceName);
-
-// Names the sheet just fetched to the workspace's Temp.pdf after the station in its
-// text, so that sheets pile up one file per station. Text.txt never outlives the call.
-// A text tool still running after timeOutMs is ended and the sheet counts as unreadable.
-RenameOutcome renameCurrPdf(const ShellCommand &pdfToTextCmd, const QString &workspaceDir,
-                            FileSystem &fso, const QString &sourceName, int timeOutMs = 60000);
+RenameOutcome renameCurrPdf(FileSystem &fso, const QString &workspaceDir, const QString &sheetPath,
+                            const QByteArray &text, bool opened, const QString &sourceName);

@@ -1,10 +1,12 @@
 #include "ShellAndWait.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 QString ShellCommand::text() const
@@ -48,48 +50,17 @@ QProcessEnvironment toolEnvironment()
     return env;
 }
 
-ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool> &stop)
-{
-    ShellResult out;
-    QProcess process;
-    process.setProgram(jobToDo.program);
-    process.setArguments(jobToDo.arguments);
-    process.setProcessEnvironment(toolEnvironment());
-    runAsGroup(process);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start();
-    if (!process.waitForStarted(-1)) {
-        out.result = ShellResult::StartErrorBase + startErrorNumber(jobToDo.program);
-        return out;
-    }
-    out.pid = process.processId();
-    while (!process.waitForFinished(50)) {
-        if (process.state() == QProcess::NotRunning)
-            break;
-        if (stop) {
-            endTool(process);
-            process.waitForFinished(-1);
-            out.result = ShellResult::TimedOut;
-            return out;
-        }
-    }
-    out.result = ShellResult::Finished;
-    out.crashed = process.exitStatus() == QProcess::CrashExit;
-    out.exitCode = out.crashed ? -1 : process.exitCode();
-    return out;
-}
-
-ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
+ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
+                         const std::atomic<bool> *stop)
 {
     Q_UNUSED(execMode);
     ShellResult out;
-    auto *process = new QProcess;
+    auto process = std::make_unique<QProcess>();
     process->setProgram(jobToDo.program);
     process->setArguments(jobToDo.arguments);
     static const QProcessEnvironment environment = toolEnvironment();
     process->setProcessEnvironment(environment);
+    runAsGroup(*process);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -97,24 +68,30 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut)
     // A program that cannot start reports exit code 255; error() is the truth.
     if (!process->waitForStarted(-1)) {
         out.result = ShellResult::StartErrorBase + startErrorNumber(jobToDo.program);
-        delete process;
         return out;
     }
     out.pid = process->processId();
-    if (process->waitForFinished(timeOut < 0 ? -1 : timeOut)) {
-        out.result = ShellResult::Finished;
-        out.crashed = process->exitStatus() == QProcess::CrashExit;
-        out.exitCode = out.crashed ? -1 : process->exitCode();
-        delete process;
-        return out;
+    const QDeadlineTimer deadline(timeOut < 0 ? qint64(-1) : qint64(timeOut));
+    // In short waits, so that a stop is seen within a twentieth of a second.
+    while (process->state() != QProcess::NotRunning) {
+        if (stop && *stop) {
+            endTool(*process);
+            process->waitForFinished(-1);
+            out.result = ShellResult::TimedOut;
+            return out;
+        }
+        if (deadline.hasExpired()) {
+            // Deleting the QProcess would kill the child; let it outlive the wait.
+            out.result = ShellResult::TimedOut;
+            QProcess *left = process.release();
+            QObject::connect(left, &QProcess::finished, left, &QObject::deleteLater);
+            return out;
+        }
+        const qint64 left = deadline.isForever() ? 50 : deadline.remainingTime();
+        process->waitForFinished(int(qMin<qint64>(50, left)));
     }
-    if (process->state() != QProcess::NotRunning) {
-        // Deleting the QProcess would kill the child; let it outlive the wait.
-        out.result = ShellResult::TimedOut;
-        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-        return out;
-    }
-    out.result = ShellResult::WaitFailed;
-    delete process;
+    out.result = ShellResult::Finished;
+    out.crashed = process->exitStatus() == QProcess::CrashExit;
+    out.exitCode = out.crashed ? -1 : process->exitCode();
     return out;
 }

@@ -34,14 +34,12 @@ struct ShellResult {
     bool succeeded() const { return result == Finished && !crashed && exitCode == 0; }
 };
 
-// Starts the command and blocks until it ends or timeOut milliseconds pass (-1: no
-// limit). execMode is the window style; command-line tools open none, so it is
-// accepted and ignored. A child still running at the time-out is left running.
-ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut);
-
-// The same without a time limit, for a worker thread: the child is ended as soon as
-// stop becomes true (the result is then TimedOut).
-ShellResult runUntilStopped(const ShellCommand &jobToDo, const std::atomic<bool> &stop);
+// Starts the command and blocks until it ends, timeOut milliseconds pass (-1: no
+// limit) or stop becomes true. execMode is the window style; command-line tools open
+// none, so it is accepted and ignored. A child still running at the time-out is left
+// running; a stopped one is ended with everything it started (result TimedOut).
+ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
+                         const std::atomic<bool> *stop = nullptr);
 
 // Sets a tool up to run in a process group of its own, so that endTool() also ends
 // what it started: pdftk is a shell script that runs Java as its child.

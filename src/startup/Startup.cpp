@@ -19,11 +19,10 @@ SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso)
     return choice;
 }
 
-ShellCommand pdfToTextCommand(const QString &programDir, const QString &workspaceDir)
+ShellCommand pdfToTextCommand(const QString &programDir)
 {
     return {programDir + QStringLiteral("/pdftotext"),
-            {QStringLiteral("-q"), QStringLiteral("-layout"),
-             workspaceDir + QStringLiteral("Temp.pdf"), workspaceDir + QStringLiteral("Text.txt")}};
+            {QStringLiteral("-q"), QStringLiteral("-layout")}};
 }
 
 QString sourceFailureMessage()

@@ -19,8 +19,8 @@ struct SourceChoice {
 // The share is tried first; FTP only when the share cannot be seen.
 SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso);
 
-// The text-extraction command: the program folder's pdftotext, from the
-// workspace's Temp.pdf to its Text.txt.
-ShellCommand pdfToTextCommand(const QString &programDir, const QString &workspaceDir);
+// The text-extraction command: the program folder's pdftotext in layout mode, without
+// messages; each run adds the sheet it reads and where the text goes.
+ShellCommand pdfToTextCommand(const QString &programDir);
 
 QString sourceFailureMessage();

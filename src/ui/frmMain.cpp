@@ -340,7 +340,6 @@ bool frmMain::Form_Load()
     m_workspace.empty();
 
     commandLineStep();
-    m_pdfToTextCmd = pdfToTextCommand(m_settings.programDir, m_workspace.path());
     return true;
 }
 

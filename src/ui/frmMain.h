@@ -1,7 +1,6 @@
 #pragma once
 
 #include "assembly/SheetBuild.h"
-#include "assembly/ShellAndWait.h"
 #include "startup/AppSettings.h"
 #include "startup/Startup.h"
 #include "startup/Workspace.h"
@@ -48,7 +47,6 @@ public:
 
     SourceMode sourceMode() const { return m_sourceMode; }
     FtpConnection *ftp() const { return m_ftp.get(); }
-    const ShellCommand &pdfToTextCmd() const { return m_pdfToTextCmd; }
     QString helpFile() const { return m_helpFile; }
     const Workspace &workspace() const { return m_workspace; }
     bool isBuilding() const { return m_build != nullptr; }
@@ -101,7 +99,6 @@ private:
     QString m_helpFile;
     SourceMode m_sourceMode = SourceMode::Undecided;
     std::unique_ptr<FtpConnection> m_ftp;
-    ShellCommand m_pdfToTextCmd;
     Workspace m_workspace;
     QString m_tmpStr;
     SaveDialogSettings cdgGetOutFile;

@@ -1,9 +1,5 @@
-#include "TestSupport.h"
 #include "assembly/SheetName.h"
-#include "assembly/SheetRenamer.h"
-#include "startup/Startup.h"
 
-#include <QDir>
 #include <QTest>
 
 class TestSheetName : public QObject {
@@ -14,8 +10,6 @@ private slots:
     void fromText();
     void safeNames_data();
     void safeNames();
-    void rename_data();
-    void rename();
 };
 
 void TestSheetName::fromText_data()
@@ -62,43 +56,6 @@ void TestSheetName::safeNames()
     QFETCH(QString, safe);
     QCOMPARE(safeFileName(name), safe);
     QVERIFY(safeFileName(QString(300, QLatin1Char('Q')) + ".pdf").size() <= 240);
-}
-
-void TestSheetName::rename_data()
-{
-    QTest::addColumn<QByteArray>("pdf");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("fileName");
-    const auto sheet = [](const QStringList &lines) { return pdfFromLines(lines); };
-    // clang-format off
-    QTest::newRow("labelled") << sheet({"OXA Name:  NORTH BASE 2", "County:  Alpha , Beta"}) << int(RenameOutcome::Renamed) << "NORTH-BASE-2 Alpha .pdf";
-    QTest::newRow("no label") << sheet({"Nothing here"}) << int(RenameOutcome::NoLabel) << "GSID_42.pdf";
-    QTest::newRow("empty file") << QByteArray() << int(RenameOutcome::Unreadable) << "";
-    QTest::newRow("not a PDF") << QByteArray("hello, world\n") << int(RenameOutcome::Unreadable) << "";
-    // A tool that ends well but writes no text leaves the sheet under its source name.
-    QTest::newRow("no text written") << sheet({"OXA Name: X", "County: Y, Z"}) << int(RenameOutcome::NoLabel) << "GSID_42.pdf";
-    // clang-format on
-}
-
-void TestSheetName::rename()
-{
-    QFETCH(QByteArray, pdf);
-    QFETCH(int, kind);
-    QFETCH(QString, fileName);
-    QTemporaryDir dir;
-    const QString ws = dir.path() + QLatin1Char('/');
-    writeFile(ws + "Temp.pdf", pdf);
-    FileSystem fso;
-    ShellCommand tool = pdfToTextCommand(programFolder(), ws);
-    if (QByteArray(QTest::currentDataTag()) == "no text written")
-        tool = {"/bin/true", {}};
-    const RenameOutcome r = renameCurrPdf(tool, ws, fso, "GSID_42.pdf");
-    QCOMPARE(int(r.kind), kind);
-    QCOMPARE(r.fileName, fileName);
-    QVERIFY(!QFile::exists(ws + "Text.txt"));
-    QVERIFY(!QFile::exists(ws + "Temp.pdf"));
-    const QStringList left = QDir(ws).entryList(QDir::Files);
-    QCOMPARE(left, fileName.isEmpty() ? QStringList() : QStringList{fileName});
 }
 
 QTEST_GUILESS_MAIN(TestSheetName)

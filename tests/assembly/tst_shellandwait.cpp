@@ -2,10 +2,10 @@
 #include "assembly/ShellAndWait.h"
 
 #include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
 #include <QTest>
-
-#include <csignal>
+#include <QThread>
+#include <QTimer>
 
 class TestShellAndWait : public QObject {
     Q_OBJECT
@@ -13,9 +13,8 @@ class TestShellAndWait : public QObject {
 private slots:
     void cannotStart_data();
     void cannotStart();
-    void waitsForTheEnd();
-    void timeOutLeavesChildRunning();
-    void argumentsReachChildUnchanged();
+    void argumentsReachChildUnchangedAndItsEndIsAwaited();
+    void stopEndsTheToolAndItsChildren();
 };
 
 void TestShellAndWait::cannotStart_data()
@@ -44,45 +43,47 @@ void TestShellAndWait::cannotStart()
     QVERIFY(timer.elapsed() < 5000);
 }
 
-void TestShellAndWait::waitsForTheEnd()
-{
-    QTemporaryDir dir;
-    const QString mark = dir.filePath("done");
-    const ShellResult r =
-        ShellAndWait({"/bin/sh", {"-c", "sleep 0.3; touch \"$0\"; exit 3", mark}}, 0, -1);
-    QCOMPARE(r.result, 0);
-    QCOMPARE(r.exitCode, 3);
-    QVERIFY(!r.succeeded());
-    QVERIFY(QFile::exists(mark));
-}
-
-void TestShellAndWait::timeOutLeavesChildRunning()
-{
-    QElapsedTimer timer;
-    timer.start();
-    const ShellResult r = ShellAndWait({"/bin/sleep", {"30"}}, 0, 1000);
-    const qint64 waited = timer.elapsed();
-    QCOMPARE(r.result, ShellResult::TimedOut);
-    QVERIFY(waited >= 900 && waited < 10000);
-    QVERIFY(r.pid > 0);
-    QCOMPARE(::kill(pid_t(r.pid), 0), 0); // still there
-    ::kill(pid_t(r.pid), SIGKILL);
-}
-
-void TestShellAndWait::argumentsReachChildUnchanged()
+void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
 {
     QTemporaryDir dir;
     const QString out = dir.filePath("args");
     const QStringList arguments = {"two words", "q\"uo'te", "tab\there", "*.pdf", "a=b", ""};
-    QStringList all{"-c", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"", out};
-    all += arguments;
-    QCOMPARE(ShellAndWait({"/bin/sh", all}, 0, -1).result, 0);
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString script =
+        "sleep 0.3; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"; exit 3";
+    const ShellResult r =
+        ShellAndWait({"/bin/sh", QStringList{"-c", script, out} + arguments}, 0, -1);
+    QCOMPARE(r.result, ShellResult::Finished);
+    QCOMPARE(r.exitCode, 3);
+    QVERIFY(!r.succeeded());
     QStringList expected;
     for (const QString &a : arguments)
         expected << QLatin1Char('[') + a + QLatin1Char(']');
-    QCOMPARE(QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    QCOMPARE(QString::fromUtf8(readFile(out)).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             expected);
+}
+
+void TestShellAndWait::stopEndsTheToolAndItsChildren()
+{
+    // pdftk is a script that runs Java: its child must go with it.
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("pid");
+    std::atomic<bool> stop{false};
+    QTimer::singleShot(300, [&] { stop = true; });
+    QElapsedTimer timer;
+    timer.start();
+    ShellResult r;
+    QThread *waiter = QThread::create([&] {
+        r = ShellAndWait({"/bin/sh", {"-c", "sleep 30 & echo $! > \"$0\"; wait", pidFile}}, 0, -1,
+                         &stop);
+    });
+    waiter->start();
+    QTRY_VERIFY(waiter->isFinished());
+    delete waiter;
+    QCOMPARE(r.result, ShellResult::TimedOut);
+    QVERIFY(timer.elapsed() < 5000);
+    const QByteArray child = readFile(pidFile).trimmed();
+    QVERIFY(!child.isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists("/proc/" + child));
 }
 
 QTEST_GUILESS_MAIN(TestShellAndWait)
