@@ -4,13 +4,14 @@
 #include "platform/FileSystem.h"
 #include "platform/FtpFetcher.h"
 #include "platform/ShareFetcher.h"
+#include "platform/ToolProcess.h"
 #include "platform/UserInteraction.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QThread>
 #include <QTimer>
 
@@ -219,48 +220,44 @@ void SheetBuild::onFetched(int index, const FsResult &result)
 void SheetBuild::extract(qsizetype index)
 {
     m_items[index].state = State::Extracting;
-    auto *process = new QProcess(this);
+    auto *process = new ToolProcess(this);
     m_textRuns << process;
-    // The text comes through a pipe: no text file is made, read and removed per sheet.
-    const ShellCommand pdfToTextCmd = pdfToTextCommand(m_config.programDir);
-    process->setProgram(pdfToTextCmd.program);
-    process->setArguments(pdfToTextCmd.arguments +
-                          QStringList{scratch("Temp", index, ".pdf"), QStringLiteral("-")});
-    static const QProcessEnvironment environment = toolEnvironment();
-    process->setProcessEnvironment(environment);
-    runAsGroup(*process);
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const auto take = [=, this] {
         // A sheet's name stands near its top; a tool that pours out text without end
         // must not fill the memory.
         QByteArray &text = m_items[index].text;
-        const QByteArray more = process->readAllStandardOutput();
+        const QByteArray more = process->readAll();
         text += more.left(qMax<qsizetype>(0, MaxSheetText - text.size()));
     };
-    connect(process, &QProcess::readyReadStandardOutput, this, take);
-    connect(process, &QProcess::finished, this, [=, this](int code, QProcess::ExitStatus status) {
+    connect(process, &ToolProcess::readyRead, this, take);
+    connect(process, &ToolProcess::finished, this, [=, this](int code, bool crashed) {
         take();
         ShellResult run;
         run.result =
             process->property("timedOut").toBool() ? ShellResult::TimedOut : ShellResult::Finished;
-        run.crashed = status == QProcess::CrashExit;
+        run.crashed = crashed;
         run.exitCode = code;
         onExtracted(index, process, textToolOpened(run));
-    });
-    connect(process, &QProcess::errorOccurred, this, [=, this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            onExtracted(index, process, false);
     });
     // A sheet the tool hangs on counts as unreadable.
     QTimer::singleShot(m_config.textTimeOutMs, process, [process] {
         process->setProperty("timedOut", true);
-        endTool(*process);
+        process->kill();
     });
-    process->start();
+    // The text comes through a pipe: no text file is made, read and removed per sheet.
+    const ShellCommand pdfToTextCmd = pdfToTextCommand(m_config.programDir);
+    static const QProcessEnvironment environment = toolEnvironment();
+    const bool started = process->start(
+        pdfToTextCmd.program,
+        pdfToTextCmd.arguments + QStringList{scratch("Temp", index, ".pdf"), QStringLiteral("-")},
+        environment);
+    if (!started) {
+        // Unreadable; told from the event loop, as a run that ends is.
+        QTimer::singleShot(0, process, [=, this] { onExtracted(index, process, false); });
+    }
 }
 
-void SheetBuild::onExtracted(qsizetype index, QProcess *process, bool opened)
+void SheetBuild::onExtracted(qsizetype index, ToolProcess *process, bool opened)
 {
     m_textRuns.removeOne(process);
     process->deleteLater();
@@ -374,10 +371,10 @@ void SheetBuild::endTools()
     m_stopping = true;
     if (m_fetcher)
         m_fetcher->stop();
-    const QList<QProcess *> runs = std::exchange(m_textRuns, {});
-    for (QProcess *process : runs) {
+    const QList<ToolProcess *> runs = std::exchange(m_textRuns, {});
+    for (ToolProcess *process : runs) {
         process->disconnect(this);
-        endTool(*process);
+        process->kill();
         process->waitForFinished(1000);
         delete process;
     }

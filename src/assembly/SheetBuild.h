@@ -13,9 +13,9 @@
 #include <set>
 
 class FileSystem;
-class QProcess;
 class QThread;
 class SheetFetcher;
+class ToolProcess;
 class UserInteraction;
 struct FsResult;
 
@@ -141,7 +141,7 @@ private:
     void pump();
     void onFetched(int index, const FsResult &result);
     void extract(qsizetype index);
-    void onExtracted(qsizetype index, QProcess *process, bool opened);
+    void onExtracted(qsizetype index, ToolProcess *process, bool opened);
     void name(qsizetype index);
     void merge();
     void onMerged();
@@ -169,7 +169,7 @@ private:
     int m_inFetch = 0;
     int m_unnamed = 0;             // fetched, not yet named
     std::set<qsizetype> m_fetched; // waiting for the text tool, lowest first
-    QList<QProcess *> m_textRuns;
+    QList<ToolProcess *> m_textRuns;
     qsizetype m_nextName = 0;
     bool m_fetchedAny = false;
     QList<Sheet> m_sheets;

@@ -329,6 +329,8 @@ void TestSheetBuild::misbehavingTextTool_data()
     QTest::addColumn<int>("outcome");
     QTest::newRow("hangs") << QByteArray("echo $$ > @PID@\nexec sleep 60\n")
                            << int(SheetBuild::Report::NothingReadable);
+    // Gone, or unable to run, after the build began.
+    QTest::newRow("cannot be started") << QByteArray() << int(SheetBuild::Report::NothingReadable);
     // 20 MB of text before the label: what is kept is bounded, so the label is not
     // seen and the sheets keep their source names, which order them by GSID.
     QTest::newRow("pours out text") << QByteArray("head -c 20000000 /dev/zero | tr '\\0' x\n"
@@ -345,7 +347,8 @@ void TestSheetBuild::misbehavingTextTool()
     writeFile(tools.filePath("pdftotext"),
               "#!/bin/sh\n" + script.replace("@PID@", tools.filePath("pid").toUtf8()));
     QFile::setPermissions(tools.filePath("pdftotext"),
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+                          QFileDevice::ReadOwner |
+                              (script.isEmpty() ? QFileDevice::ReadOwner : QFileDevice::ExeOwner));
     BuildConfig config = shareConfig(tools.path());
     if (outcome != SheetBuild::Report::Written)
         config.textTimeOutMs = 300;
@@ -358,6 +361,9 @@ void TestSheetBuild::misbehavingTextTool()
         QCOMPARE(stationNamesOf(m_out), (QStringList{"ZULU POINT", "alder"}));
         return;
     }
+    QVERIFY(workspaceFiles().isEmpty());
+    if (script.isEmpty())
+        return;
     QFile pidFile(tools.filePath("pid"));
     QVERIFY(pidFile.open(QIODevice::ReadOnly));
     const QString pid = pidFile.readAll().trimmed();
