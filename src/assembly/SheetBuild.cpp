@@ -188,9 +188,8 @@ void SheetBuild::pump()
             }
             m_items[i].state = State::Fetching;
             ++m_inFetch;
-            const QString target = scratch("Temp", i, ".pdf");
-            m_fso.deleteFile(target, true);
-            m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"), target);
+            m_fetcher->fetch(int(i), m_sheetPrefix + gsid + QStringLiteral(".pdf"),
+                             scratch("Temp", i, ".pdf"));
         }
         again = again || (m_textRuns.size() < m_config.textRuns && !m_fetched.empty());
     }

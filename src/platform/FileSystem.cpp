@@ -1,6 +1,6 @@
 #include "FileSystem.h"
 
-#include "ReplacingFile.h"
+#include "ScratchFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +92,7 @@ FsResult FileSystem::copyFile(const QString &from, const QString &to)
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return FsResult::failed(source.errorString(), !source.exists());
-    ReplacingFile target(to);
+    ScratchFile target(to);
     if (!target.open())
         return FsResult::failed(target.errorString(), false, target.errorCode());
     char buffer[64 * 1024];

@@ -39,8 +39,8 @@ public:
     virtual FsResult replaceFile(const QString &from, const QString &to);
     // Renames; refuses to replace an existing destination.
     virtual FsResult moveFile(const QString &from, const QString &to);
-    // Copies over any existing destination, through a temporary file so that a
-    // broken copy never leaves a partial destination behind.
+    // Copies into the workspace, in place of whatever stands at the destination; a
+    // broken copy leaves no partial destination behind.
     virtual FsResult copyFile(const QString &from, const QString &to);
     // Opens an existing regular file for reading; null with the reason in error
     // otherwise. A pipe, a device or a folder is refused without being opened for

@@ -1,7 +1,7 @@
 #include "FtpFetcher.h"
 
 #include "FtpConnection.h"
-#include "ReplacingFile.h"
+#include "ScratchFile.h"
 
 #include <QSocketNotifier>
 
@@ -15,7 +15,7 @@
 struct FtpFetcher::Transfer {
     Job job;
     CURL *easy = nullptr;
-    std::unique_ptr<ReplacingFile> file;
+    std::unique_ptr<ScratchFile> file;
     QByteArray url;
     QElapsedTimer started;
     QElapsedTimer heard; // the last reply or data of this transfer
@@ -159,7 +159,7 @@ void FtpFetcher::start(Job job)
     const bool probe = t->job.id < 0;
     t->url = ftpUrl(m_host, m_directory, t->job.source).toUtf8();
     if (!probe) {
-        t->file = std::make_unique<ReplacingFile>(t->job.target);
+        t->file = std::make_unique<ScratchFile>(t->job.target);
         if (!t->file->open()) {
             m_idleHandles << easy;
             const int error = t->file->errorCode();

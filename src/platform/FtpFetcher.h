@@ -10,7 +10,7 @@
 #include <memory>
 
 class QSocketNotifier;
-class ReplacingFile;
+class ScratchFile;
 
 // Fetches sheets from one directory of the FTP server over up to a given number of
 // connections at once, each fetching one sheet at a time and kept from one sheet to

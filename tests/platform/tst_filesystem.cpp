@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -13,6 +14,7 @@ private slots:
     void deleteFiles_data();
     void deleteFiles();
     void listFilesAreNeverOpenedUnlessRegular();
+    void copyTakesThePlaceOfWhateverStandsThere();
 };
 
 void TestFileSystem::deleteFiles_data()
@@ -58,6 +60,32 @@ void TestFileSystem::listFilesAreNeverOpenedUnlessRegular()
         QVERIFY(!fso.openForReading(path, &error)); // returns at once: a pipe would block
         QCOMPARE(error, "Not a regular file");
     }
+}
+
+void TestFileSystem::copyTakesThePlaceOfWhateverStandsThere()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("source.pdf");
+    const QString target = dir.filePath("Temp-1.pdf");
+    const QString elsewhere = dir.filePath("elsewhere.txt");
+    writeFile(source, "new sheet");
+    writeFile(elsewhere, "keep me");
+    FileSystem fso;
+    for (const char *standing : {"an older, longer sheet", "link"}) {
+        if (QByteArray(standing) == "link")
+            QVERIFY(QFile::link(elsewhere, target));
+        else
+            writeFile(target, standing);
+        QVERIFY(fso.copyFile(source, target));
+        QCOMPARE(readFile(target), "new sheet");
+        QVERIFY(!QFileInfo(target).isSymLink());
+        QVERIFY(QFile::remove(target));
+    }
+    QCOMPARE(readFile(elsewhere), "keep me");
+    // A missing source leaves nothing behind.
+    const FsResult missing = fso.copyFile(dir.filePath("absent"), target);
+    QVERIFY(!missing && missing.notFound);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"elsewhere.txt", "source.pdf"}));
 }
 
 QTEST_GUILESS_MAIN(TestFileSystem)
