@@ -35,10 +35,16 @@ ToolProcess::ToolProcess(QObject *parent) : QObject(parent) {}
 
 ToolProcess::~ToolProcess()
 {
+    // Nobody is left to tell.
+    blockSignals(true);
     if (m_pid > 0) {
         kill();
         reap(true);
     }
+    // The watches go before the descriptors they watch.
+    delete m_outNotifier;
+    delete m_endNotifier;
+    delete m_poll;
     if (m_outFd >= 0)
         ::close(m_outFd);
     if (m_pidFd >= 0)
@@ -137,10 +143,15 @@ bool ToolProcess::reap(bool block)
     if (got == 0)
         return false;
     m_pid = 0;
-    for (QObject *watch : {static_cast<QObject *>(m_endNotifier), static_cast<QObject *>(m_poll)})
-        delete watch;
-    m_endNotifier = nullptr;
-    m_poll = nullptr;
+    // Later: this may run inside the watch's own signal.
+    if (m_endNotifier) {
+        m_endNotifier->setEnabled(false);
+        std::exchange(m_endNotifier, nullptr)->deleteLater();
+    }
+    if (m_poll) {
+        m_poll->stop();
+        std::exchange(m_poll, nullptr)->deleteLater();
+    }
     // What the tool wrote last is still in the pipe.
     if (m_outNotifier->isEnabled())
         readOutput();

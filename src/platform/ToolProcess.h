@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <utility>
+
 class QProcessEnvironment;
 class QSocketNotifier;
 class QTimer;
