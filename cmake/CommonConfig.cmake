@@ -6,10 +6,22 @@ target_compile_options(brindlewick_warnings INTERFACE -Wall -Wextra)
 # Debian's hardening: checked buffers, stack protection, read-only relocations bound
 # at start, and a position-independent program.
 add_library(brindlewick_hardening INTERFACE)
-target_compile_definitions(brindlewick_hardening INTERFACE _FORTIFY_SOURCE=2)
 target_compile_options(brindlewick_hardening INTERFACE -fstack-protector-strong)
 target_link_options(brindlewick_hardening INTERFACE -Wl,-z,relro,-z,now)
 target_link_libraries(brindlewick_warnings INTERFACE brindlewick_hardening)
+
+# The test build under AddressSanitizer and UBSan: any report ends the process, so a
+# use-after-free or undefined behaviour fails the test that walks through it.
+option(BRINDLEWICK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(BRINDLEWICK_SANITIZE)
+    set(sanitizers -fsanitize=address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined)
+    target_compile_options(brindlewick_hardening INTERFACE ${sanitizers})
+    target_link_options(brindlewick_hardening INTERFACE ${sanitizers})
+else()
+    # The sanitizers check buffers themselves, and warn about this one.
+    target_compile_definitions(brindlewick_hardening INTERFACE _FORTIFY_SOURCE=2)
+endif()
 
 # The program's own code also gets Qt's stricter string handling. Tests keep plain
 # string literals, which read better in their tables.
