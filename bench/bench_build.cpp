@@ -5,8 +5,8 @@
 // time the event loop went without running meanwhile. The FTP connections come from
 // BRINDLEWICK_FTP_CONNECTIONS (default 4). Prints one line of key=value figures;
 // fails when the build reports anything.
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
-#include "platform/ScriptedInteraction.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>

@@ -2,8 +2,8 @@
 // of 32,767 GSIDs (dropped on the list), pasting the same as text, removing entries
 // and pressing Clear on the full list. Prints the medians as one line of key=value
 // figures, in milliseconds.
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
-#include "platform/ScriptedInteraction.h"
 #include "stations/Tokens.h"
 #include "ui/frmMain.h"
 

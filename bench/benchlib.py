@@ -4,7 +4,6 @@ medians and the README section each benchmark writes."""
 import os
 import platform
 import re
-import socket
 import statistics
 import subprocess
 import sys
@@ -31,31 +30,21 @@ def generate_sheets(folder, count, long_names=False):
     return listing
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class FtpServer:
     """A read-only anonymous pyftpdlib server on 127.0.0.1 serving root; with
-    delay_ms, every reply is held back that long (a server one round trip away)."""
+    delay_ms, every reply is held back that long (a server one round trip away).
+    It picks its own port and says which."""
 
     def __init__(self, root, delay_ms=0):
-        self.port = free_port()
         self.process = subprocess.Popen(
             ["/usr/bin/python3", os.path.join(ROOT, "tests/support/ftpserver.py"), root,
-             str(self.port), "--delay-ms", str(delay_ms)],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        self.stop()
-        sys.exit("the FTP server did not start")
+             "--delay-ms", str(delay_ms)],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("port "):
+            self.stop()
+            sys.exit("the FTP server did not start")
+        self.port = int(line.split()[1])
 
     @property
     def host(self):

@@ -1,10 +1,10 @@
 #include "Version.h"
-#include "platform/DesktopInteraction.h"
 #include "platform/FileSystem.h"
 #include "startup/AppSettings.h"
 #include "startup/SourceSettings.h"
 #include "startup/Workspace.h"
 #include "ui/AppIcon.h"
+#include "ui/DesktopInteraction.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -45,6 +45,7 @@ int main(int argc, char *argv[])
 
     FileSystem fso;
     frmMain window(settings, fso, ui);
+    ui.setParentWindow(&window);
     if (!window.Form_Load())
         return 1;
     window.show();

@@ -3,6 +3,12 @@
 #include "SheetName.h"
 #include "platform/FileSystem.h"
 
+ShellCommand pdfToTextCommand(const QString &programDir)
+{
+    return {programDir + QStringLiteral("/pdftotext"),
+            {QStringLiteral("-q"), QStringLiteral("-layout")}};
+}
+
 bool textToolOpened(const ShellResult &run)
 {
     constexpr int CopyForbidden = 3;

@@ -17,6 +17,10 @@ struct RenameOutcome {
     QString stem;     // that name before a " (2)" was added to make it unique
 };
 
+// The text-extraction command: the program folder's pdftotext in layout mode, without
+// messages; each run adds the sheet it reads and where the text goes.
+ShellCommand pdfToTextCommand(const QString &programDir);
+
 // Whether the text tool could open the sheet as a PDF: it exits 0, or 3 when the PDF
 // forbids copying its text (1: not a PDF it can open).
 bool textToolOpened(const ShellResult &run);

@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/close_range.h>
 #include <memory>
 #include <unistd.h>
 
@@ -32,7 +34,16 @@ int startErrorNumber(const QString &program)
 
 void runAsGroup(QProcess &process)
 {
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        // Only the standard streams reach the tool: a descriptor a library opened
+        // without close-on-exec (an FTP connection) must not live on in it. Closed at
+        // the exec, not here, so that QProcess still hears of a failed start.
+        if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (int fd = STDERR_FILENO + 1, last = int(::sysconf(_SC_OPEN_MAX)); fd < last; ++fd)
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    });
 }
 
 void endTool(QProcess &process)
@@ -63,7 +74,6 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
     runAsGroup(*process);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->start();
     // A program that cannot start reports exit code 255; error() is the truth.
     if (!process->waitForStarted(-1)) {
@@ -72,11 +82,19 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
     }
     out.pid = process->processId();
     const QDeadlineTimer deadline(timeOut < 0 ? qint64(-1) : qint64(timeOut));
+    // What a failed tool says comes first; the rest is drained and dropped.
+    constexpr qsizetype ErrorKept = 4096;
+    const auto drainErrors = [&] {
+        const QByteArray more = process->readAllStandardError();
+        out.errorOutput += more.left(qMax<qsizetype>(0, ErrorKept - out.errorOutput.size()));
+    };
     // In short waits, so that a stop is seen within a twentieth of a second.
     while (process->state() != QProcess::NotRunning) {
+        drainErrors();
         if (stop && *stop) {
             endTool(*process);
-            process->waitForFinished(-1);
+            if (!process->waitForFinished(1000))
+                process.release(); // stuck in the kernel: let it be, as a time-out does
             out.result = ShellResult::TimedOut;
             return out;
         }
@@ -90,6 +108,7 @@ ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
         const qint64 left = deadline.isForever() ? 50 : deadline.remainingTime();
         process->waitForFinished(int(qMin<qint64>(50, left)));
     }
+    drainErrors();
     out.result = ShellResult::Finished;
     out.crashed = process->exitStatus() == QProcess::CrashExit;
     out.exitCode = out.crashed ? -1 : process->exitCode();

@@ -15,11 +15,6 @@
 
 namespace {
 
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 // lstat without following a final symbolic link; trailing slashes would follow it.
 bool lstatPath(const QString &path, struct stat *st)
 {
@@ -89,56 +84,66 @@ FsResult FileSystem::moveFile(const QString &from, const QString &to)
 
 FsResult FileSystem::copyFile(const QString &from, const QString &to)
 {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return FsResult::failed(source.errorString(), !source.exists());
+    QString why;
+    int code = 0;
+    const std::unique_ptr<QFile> source = openForReading(from, &why, &code);
+    if (!source)
+        return FsResult::failed(why, code == ENOENT || code == ENOTDIR, code);
+    const auto local = [](const ScratchFile &target) {
+        FsResult failure = FsResult::failed(target.errorString(), false, target.errorCode());
+        failure.local = true;
+        return failure;
+    };
     ScratchFile target(to);
     if (!target.open())
-        return FsResult::failed(target.errorString(), false, target.errorCode());
+        return local(target);
     char buffer[64 * 1024];
     for (;;) {
-        const qint64 n = source.read(buffer, sizeof buffer);
+        const qint64 n = source->read(buffer, sizeof buffer);
         if (n < 0)
-            return FsResult::failed(source.errorString());
+            return FsResult::failed(source->errorString());
         if (n == 0)
             break;
         if (!target.write(buffer, n))
-            return FsResult::failed(target.errorString(), false, target.errorCode());
+            return local(target);
     }
     if (!target.commit())
-        return FsResult::failed(target.errorString(), false, target.errorCode());
+        return local(target);
     return FsResult::ok();
 }
 
-std::unique_ptr<QFile> FileSystem::openForReading(const QString &path, QString *error)
+std::unique_ptr<QFile> FileSystem::openForReading(const QString &path, QString *error,
+                                                  int *errorCode)
 {
+    int code = 0;
+    const auto fail = [&](int number, QString why = QString()) {
+        code = number;
+        *error = why.isEmpty() ? QString::fromLocal8Bit(std::strerror(number)) : why;
+        if (errorCode)
+            *errorCode = code;
+        return nullptr;
+    };
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
-    if (path.isEmpty() || ::stat(name.constData(), &st) != 0) {
-        *error = path.isEmpty() ? QStringLiteral("No file name") : systemError();
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("Not a regular file");
-        return nullptr;
-    }
+    if (path.isEmpty())
+        return fail(ENOENT, QStringLiteral("No file name"));
+    if (::stat(name.constData(), &st) != 0)
+        return fail(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(EINVAL, QStringLiteral("Not a regular file"));
     // Without blocking, in case a pipe took the file's place since the look above.
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = systemError();
-        return nullptr;
-    }
+    if (fd < 0)
+        return fail(errno);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        *error = QStringLiteral("Not a regular file");
-        return nullptr;
+        return fail(EINVAL, QStringLiteral("Not a regular file"));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto file = std::make_unique<QFile>();
     if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        *error = file->errorString();
-        return nullptr;
+        return fail(EIO, file->errorString());
     }
     return file;
 }

@@ -10,6 +10,7 @@ struct FsResult {
     QString error;
     bool notFound = false; // no file of that name
     int code = 0;          // the system's error number, when it gave one
+    bool local = false;    // a copy failed writing its destination, not reading its source
 
     explicit operator bool() const { return error.isEmpty(); }
     static FsResult ok() { return {}; }
@@ -40,12 +41,14 @@ public:
     // Renames; refuses to replace an existing destination.
     virtual FsResult moveFile(const QString &from, const QString &to);
     // Copies into the workspace, in place of whatever stands at the destination; a
-    // broken copy leaves no partial destination behind.
+    // broken copy leaves no partial destination behind. The source must be a regular
+    // file: a pipe or a device standing in its place is refused, never read.
     virtual FsResult copyFile(const QString &from, const QString &to);
     // Opens an existing regular file for reading; null with the reason in error
     // otherwise. A pipe, a device or a folder is refused without being opened for
     // reading, so it can never block the program.
-    virtual std::unique_ptr<QFile> openForReading(const QString &path, QString *error);
+    virtual std::unique_ptr<QFile> openForReading(const QString &path, QString *error,
+                                                  int *errorCode = nullptr);
 
     // Text-only path helpers (the file need not exist).
     static QString parentFolderName(const QString &path);

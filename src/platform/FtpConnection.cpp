@@ -4,25 +4,50 @@
 
 #include <curl/curl.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+
 namespace {
 
-// The Internet session: the library's global state, set up once for the process.
-void ensureSession()
+// Every socket libcurl opens, the control connection and the listening and accepted
+// data connections of active mode, is closed on exec: a pdftotext or pdftk started
+// meanwhile must not hold an FTP connection open at the server.
+curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int socketOptions(void *, curl_socket_t socket, curlsocktype)
+{
+    // Accepted data connections do not come through openSocket.
+    ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
+    return CURL_SOCKOPT_OK;
+}
+
+size_t keepLastReply(char *line, size_t size, size_t count, void *reply)
+{
+    *static_cast<QString *>(reply) = QString::fromUtf8(line, qsizetype(size * count)).trimmed();
+    return size * count;
+}
+
+} // namespace
+
+void initFtp()
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     Q_UNUSED(initialised);
 }
 
-} // namespace
-
 FtpConnection::FtpConnection(QString host) : m_host(std::move(host))
 {
-    ensureSession();
+    initFtp();
     CURL *curl = curl_easy_init();
     m_curl = curl;
     if (!curl)
         return;
     setFtpOptions(curl, 60); // the log-in waits as long as a slow server may take
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &keepLastReply);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &m_lastReply);
 }
 
 FtpConnection::~FtpConnection()
@@ -31,22 +56,21 @@ FtpConnection::~FtpConnection()
         curl_easy_cleanup(static_cast<CURL *>(m_curl));
 }
 
-QString FtpConnection::urlFor(const QString &directory, const QString &name) const
-{
-    return ftpUrl(m_host, directory, name);
-}
-
-void setFtpOptions(void *handle, long stallSeconds)
+void setFtpOptions(void *handle, long stallSeconds, bool passive)
 {
     auto *curl = static_cast<CURL *>(handle);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "OxFtpTest");
     curl_easy_setopt(curl, CURLOPT_USERNAME, "anonymous");
     curl_easy_setopt(curl, CURLOPT_PASSWORD, "");
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-"); // active mode, on the control address
+    // Active mode on the control connection's address; passive tries EPSV, then PASV.
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-");
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &socketOptions);
     // No SIZE before each RETR: on a distant server that round trip is a quarter of
-    // a sheet's time. The fetcher checks the size the server announces instead.
+    // a sheet's time. The source checks the size the server announces instead.
     curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     // Nothing may wait longer than these, so a dead server cannot hang the program:
     // the connection and greeting and the server's data connection (30 s at most),
@@ -72,18 +96,16 @@ QString ftpUrl(const QString &host, const QString &directory, const QString &nam
     return url;
 }
 
-int FtpConnection::perform(const QString &url)
+bool FtpConnection::connect()
 {
     auto *curl = static_cast<CURL *>(m_curl);
     if (!curl)
-        return CURLE_FAILED_INIT;
-    const QByteArray u = url.toUtf8();
-    curl_easy_setopt(curl, CURLOPT_URL, u.constData());
+        return false;
+    const QByteArray url = ftpUrl(m_host, QStringLiteral("/")).toUtf8();
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    return curl_easy_perform(curl);
-}
-
-bool FtpConnection::connect()
-{
-    return perform(urlFor(QStringLiteral("/"))) == CURLE_OK;
+    const CURLcode code = curl_easy_perform(curl);
+    if (code != CURLE_OK && m_lastReply.isEmpty())
+        m_lastReply = QString::fromUtf8(curl_easy_strerror(code));
+    return code == CURLE_OK;
 }

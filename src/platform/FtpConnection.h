@@ -3,7 +3,8 @@
 #include <QString>
 
 // The FTP connection of start-up: it logs in anonymously to tell whether the server
-// can be used at all. Builds fetch over connections of their own (FtpFetcher).
+// can be used at all, and is closed again once it has, since a server may allow one
+// connection per address. Builds connect anew (FtpSource).
 class FtpConnection {
 public:
     // host is "name" or "name:port".
@@ -14,20 +15,23 @@ public:
 
     // Logs in; false when the server cannot be reached or refuses the log-in.
     bool connect();
+    // What the server answered last, or libcurl's words when it answered nothing.
+    QString lastReply() const { return m_lastReply; }
 
 private:
-    int perform(const QString &url);
-    QString urlFor(const QString &directory, const QString &name = QString()) const;
-
     QString m_host;
     void *m_curl = nullptr;
+    QString m_lastReply;
 };
+
+// Sets up libcurl's global state once; before any thread uses it.
+void initFtp();
 
 // The URL of a file (or, with no name, of a directory, ending in "/") on the server;
 // every path part is escaped.
 QString ftpUrl(const QString &host, const QString &directory, const QString &name = QString());
 
-// The options every FTP handle of the program gets: anonymous log-in, active mode,
-// no reply or silent transfer waited for longer than stallSeconds, and no connection
-// longer than 30 s.
-void setFtpOptions(void *curlHandle, long stallSeconds);
+// The options every FTP handle of the program gets: anonymous log-in, active or
+// passive mode, sockets that no child process inherits, and no reply or silent
+// transfer waited for longer than stallSeconds.
+void setFtpOptions(void *curlHandle, long stallSeconds, bool passive = false);

@@ -1,10 +1,12 @@
 #include "ToolProcess.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,7 +42,14 @@ ToolProcess::~ToolProcess()
     blockSignals(true);
     if (m_pid > 0) {
         kill();
-        reap(true);
+        if (!reap(false)) {
+            // Not gone yet: a thread of its own collects it, so it leaves no zombie.
+            const pid_t pid = pid_t(m_pid);
+            std::thread([pid] {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        }
     }
     // The watches go before the descriptors they watch.
     delete m_outNotifier;
@@ -70,6 +80,10 @@ bool ToolProcess::start(const QString &program, const QStringList &arguments,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    // Nothing of this process's but the three standard streams: a descriptor a library
+    // opened without close-on-exec (an FTP connection, libcurl's wake-up pair) must
+    // not live on in a tool.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // Its own group, so that kill() reaches what it starts; the signals this program
@@ -117,8 +131,13 @@ void ToolProcess::readOutput()
     for (;;) {
         const ssize_t n = ::read(m_outFd, buffer, sizeof buffer);
         if (n > 0) {
-            m_output.append(buffer, n);
-            more = true;
+            m_formFeeds += int(std::count(buffer, buffer + n, '\f'));
+            const qsizetype keep = m_limit < 0 ? n : qMin<qsizetype>(n, m_limit - m_kept);
+            if (keep > 0) {
+                m_output.append(buffer, keep);
+                m_kept += keep;
+                more = true;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -166,6 +185,17 @@ void ToolProcess::kill()
     if (m_pid > 0) {
         ::kill(-pid_t(m_pid), SIGKILL);
         ::kill(pid_t(m_pid), SIGKILL);
+    }
+}
+
+void ToolProcess::endAll(const QList<ToolProcess *> &tools, int msecs)
+{
+    for (ToolProcess *tool : tools)
+        tool->kill();
+    QDeadlineTimer deadline(msecs);
+    for (ToolProcess *tool : tools) {
+        if (!tool->waitForFinished(int(deadline.remainingTime())))
+            break; // the rest go to their reapers
     }
 }
 

@@ -20,8 +20,12 @@ class ToolProcess : public QObject {
 
 public:
     explicit ToolProcess(QObject *parent = nullptr);
-    // A tool still running is ended with everything it started.
+    // A tool still running is ended with everything it started, and never waited for.
     ~ToolProcess() override;
+
+    // At most this much of the output is kept; the rest is read and counted only, so
+    // a tool that pours out text without end cannot fill the memory.
+    void setOutputLimit(qsizetype bytes) { m_limit = bytes; }
 
     // False when the tool could not be started; nothing is signalled then.
     bool start(const QString &program, const QStringList &arguments,
@@ -29,10 +33,15 @@ public:
     qint64 processId() const { return m_pid; }
     // The output that arrived since the last call.
     QByteArray readAll() { return std::exchange(m_output, {}); }
+    // Form feeds in all of the output, kept or not: pdftotext ends each page with one.
+    int formFeeds() const { return m_formFeeds; }
     // Ends the tool and what it started, at once; finished() follows.
     void kill();
     // Waits, without the event loop, until the tool has ended; false after msecs.
     bool waitForFinished(int msecs);
+    // Ends every one of them, then waits once, at most msecs for them all; a tool that
+    // will not go (stuck in the kernel) is left to a reaper of its own.
+    static void endAll(const QList<ToolProcess *> &tools, int msecs);
 
 signals:
     void readyRead();
@@ -50,4 +59,7 @@ private:
     QSocketNotifier *m_endNotifier = nullptr;
     QTimer *m_poll = nullptr; // where the system has no process file descriptors
     QByteArray m_output;
+    qsizetype m_limit = -1; // no limit
+    qsizetype m_kept = 0;
+    int m_formFeeds = 0;
 };

@@ -3,7 +3,24 @@
 #include <QString>
 #include <optional>
 
-class QWidget;
+// A message for the user: the icon, the title, the text, and details for the box's
+// details area.
+struct UserMessage {
+    enum Icon { Critical, Warning, Information };
+    Icon icon = Critical;
+    QString title;
+    QString text;
+    QString details;
+
+    static UserMessage error(QString text, QString details = QString())
+    {
+        return {Critical, QStringLiteral("Error"), std::move(text), std::move(details)};
+    }
+    static UserMessage information(QString text)
+    {
+        return {Information, QStringLiteral("Brindlewick"), std::move(text), QString()};
+    }
+};
 
 // Everything the program asks of the user or the desktop: message boxes, file
 // dialogs, the help viewer and the immediate end of the program. Tests use a
@@ -12,11 +29,8 @@ class UserInteraction {
 public:
     virtual ~UserInteraction() = default;
 
-    // Modal, titled "Error", critical icon, one OK button; details, when given, in
-    // the box's details area.
-    virtual void showError(const QString &text, const QString &details = QString()) = 0;
-    // Modal, titled "Brindlewick", information icon, one OK button.
-    virtual void showInformation(const QString &text) = 0;
+    // Modal, one OK button.
+    virtual void showMessage(const UserMessage &message) = 0;
     // Modal, titled "Error", critical icon, Retry and Cancel; true for Retry.
     virtual bool askRetryCancel(const QString &text) = 0;
     // Open and Save dialogs; no value when the user cancelled.
@@ -33,8 +47,11 @@ public:
     // so that the program ends.
     virtual void closeWindows() {}
 
-    void setParentWindow(QWidget *window) { m_parent = window; }
-
-protected:
-    QWidget *m_parent = nullptr;
+    // Titled "Error", critical icon.
+    void showError(const QString &text, const QString &details = QString())
+    {
+        showMessage(UserMessage::error(text, details));
+    }
+    // Titled "Brindlewick", information icon.
+    void showInformation(const QString &text) { showMessage(UserMessage::information(text)); }
 };

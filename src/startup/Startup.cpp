@@ -11,18 +11,17 @@ SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso)
         choice.mode = SourceMode::Share;
         return choice;
     }
-    auto ftp = std::make_unique<FtpConnection>(settings.ftpHost);
-    if (!settings.ftpHost.isEmpty() && ftp->connect()) {
+    choice.detail = QStringLiteral("The share folder ") + settings.shareDir +
+                    QStringLiteral(" cannot be seen.");
+    if (settings.ftpHost.isEmpty())
+        return choice;
+    FtpConnection ftp(settings.ftpHost);
+    if (ftp.connect())
         choice.mode = SourceMode::Ftp;
-        choice.ftp = std::move(ftp);
-    }
+    else
+        choice.detail += QStringLiteral("\nThe FTP server ") + settings.ftpHost +
+                         QStringLiteral(" did not let us in: ") + ftp.lastReply();
     return choice;
-}
-
-ShellCommand pdfToTextCommand(const QString &programDir)
-{
-    return {programDir + QStringLiteral("/pdftotext"),
-            {QStringLiteral("-q"), QStringLiteral("-layout")}};
 }
 
 QString sourceFailureMessage()

@@ -29,9 +29,18 @@ QByteArray native(const QString &path)
     return QFile::encodeName(p);
 }
 
+enum class Folders { Kept, OfBuilds, All };
+
+// The folders builds make for themselves (SheetBuild): left only by a window that
+// ended in the middle of one.
+bool isBuildFolder(const char *name)
+{
+    return std::strncmp(name, "~build-", 7) == 0;
+}
+
 // Removes what the folder holds; with folders, sub-folders and their content too.
 // Works on the open folder, so a name swapped for a link is never followed.
-bool removeEntries(int dirFd, bool folders)
+bool removeEntries(int dirFd, Folders folders)
 {
     const int listFd = ::dup(dirFd);
     DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
@@ -52,9 +61,10 @@ bool removeEntries(int dirFd, bool folders)
             continue;
         if (!S_ISDIR(st.st_mode)) {
             ok = ::unlinkat(dirFd, name, 0) == 0 && ok;
-        } else if (folders) {
+        } else if (folders == Folders::All ||
+                   (folders == Folders::OfBuilds && isBuildFolder(name))) {
             const int sub = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            ok = sub >= 0 && removeEntries(sub, true) && ok;
+            ok = sub >= 0 && removeEntries(sub, Folders::All) && ok;
             if (sub >= 0)
                 ::close(sub);
             ok = ::unlinkat(dirFd, name, AT_REMOVEDIR) == 0 && ok;
@@ -173,14 +183,14 @@ QString Workspace::verify() const
 
 bool Workspace::empty() const
 {
-    return isValid() && removeEntries(m_fd, false);
+    return isValid() && removeEntries(m_fd, Folders::OfBuilds);
 }
 
 void Workspace::remove()
 {
     if (!isValid())
         return;
-    removeEntries(m_fd, true);
+    removeEntries(m_fd, Folders::All);
     // Only the folder taken at start-up: never what now stands under its name.
     if (verify().isEmpty())
         ::rmdir(native(m_path).constData());

@@ -31,7 +31,8 @@ public:
     // The folder at the path is still the one taken at start-up, still ours and
     // private; otherwise why not, naming the folder.
     QString verify() const;
-    // Removes every file (not sub-folder) found in it, whatever its name.
+    // Removes every file found in it, whatever its name, and what builds left in
+    // folders of their own; other sub-folders stay.
     bool empty() const;
     // Removes the folder with everything in it and lets it go; errors are ignored.
     void remove();

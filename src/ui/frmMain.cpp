@@ -6,7 +6,6 @@
 #include "assembly/SheetBuild.h"
 #include "frmAbout.h"
 #include "platform/FileSystem.h"
-#include "platform/FtpConnection.h"
 #include "platform/UserInteraction.h"
 #include "startup/CommandLine.h"
 #include "stations/InputFile.h"
@@ -31,7 +30,6 @@
 #include <QUrl>
 
 #include <limits>
-#include <sys/stat.h>
 
 namespace {
 
@@ -62,22 +60,6 @@ template <typename Control> void setCaption(Control *control, const QString &tex
     control->setAccessibleName(text.isEmpty() ? control->property("emptyName").toString() : text);
 }
 
-// Both name one file: the same path, or the same file reached another way.
-bool sameFile(const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    const QFileInfo x(a);
-    const QFileInfo y(b);
-    if (x.absoluteFilePath() == y.absoluteFilePath())
-        return true;
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 } // namespace
 
 frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent)
@@ -90,7 +72,6 @@ frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWi
     setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF"));
     setWindowIcon(appIcon());
     setFixedSize(px(6120), px(2640));
-    m_ui.setParentWindow(this);
     createControls();
     fitFont();
     wireEvents();
@@ -321,14 +302,13 @@ bool frmMain::Form_Load()
 {
     m_helpFile = m_settings.programDir + QStringLiteral("/Brindlewick.hlp");
 
-    SourceChoice source = discoverSource(m_settings, m_fso);
+    const SourceChoice source = discoverSource(m_settings, m_fso);
     if (source.mode == SourceMode::Undecided) {
-        m_ui.showError(sourceFailureMessage());
+        m_ui.showError(sourceFailureMessage(), source.detail);
         m_ui.end(1);
         return false;
     }
     m_sourceMode = source.mode;
-    m_ftp = std::move(source.ftp);
 
     // This window's own folder, emptied of what a window that ended without Exit left.
     m_workspace = Workspace::acquire(m_settings.tempRoot);
@@ -546,13 +526,23 @@ void frmMain::setBusy(bool busy)
     }
 }
 
+void frmMain::showProgress(const QString &text)
+{
+    // Every number in turn, painted at once: the build may deal with several GSIDs
+    // between two turns of the event loop.
+    setCaption(lblCopyCount, text);
+    lblCopyCount->repaint();
+}
+
 BuildConfig frmMain::buildConfig() const
 {
     BuildConfig config;
     config.mode = m_sourceMode;
+    config.edition = btnMetric->isChecked() ? Edition::Metric : Edition::English;
     config.shareDir = m_settings.shareDir;
     config.ftpHost = m_settings.ftpHost;
     config.ftpConnections = m_settings.ftpConnections;
+    config.ftpPassiveChosen = m_ftpPassiveChosen;
     config.workspaceDir = m_workspace.path();
     config.programDir = m_settings.programDir;
     return config;
@@ -568,27 +558,18 @@ void frmMain::btnContinue_Click()
         return;
     const QString output = trimBlanks(txtOutFile->text());
     txtOutFile->setText(output);
-    QString refusal = SheetBuild::outputNameError(output, m_workspace.path());
-    if (refusal.isEmpty() && sameFile(output, txtInFile->text()))
-        refusal = QStringLiteral("The output file must not be the list file ") + txtInFile->text() +
-                  QLatin1Char('.');
-    // Nothing may be fetched for a build that cannot end well.
-    if (refusal.isEmpty())
-        refusal = m_workspace.verify();
-    if (refusal.isEmpty())
-        refusal = SheetBuild::toolProblem(m_settings.programDir);
+    const QString refusal = BuildReport::refusal(output, txtInFile->text(), m_workspace.path(),
+                                                 m_workspace.verify(), m_settings.programDir);
     if (!refusal.isEmpty()) {
         m_ui.showError(refusal);
         return;
     }
 
-    m_build = std::make_unique<SheetBuild>(buildConfig(), m_fso, m_ui);
-    m_build->selectEdition(btnMetric->isChecked() ? Edition::Metric : Edition::English);
-    connect(m_build.get(), &SheetBuild::progress, this,
-            [this](const QString &text) { setCaption(lblCopyCount, text); });
-    connect(m_build.get(), &SheetBuild::finished, this, [this](const SheetBuild::Report &report) {
-        // The build object is still on the stack of its own signal: let it go later.
-        m_build.release()->deleteLater();
+    m_build = new SheetBuild(buildConfig(), m_fso, m_ui, this);
+    connect(m_build, &SheetBuild::progress, this, &frmMain::showProgress);
+    connect(m_build, &SheetBuild::finished, this, [this](const BuildReport &report) {
+        // The build is still on the stack of its own signal: let it go later.
+        std::exchange(m_build, nullptr)->deleteLater();
         setBusy(false);
         if (!m_closing)
             reportBuild(report);
@@ -598,48 +579,17 @@ void frmMain::btnContinue_Click()
     m_build->start(m_list.entries(), output);
 }
 
-void frmMain::reportBuild(const SheetBuild::Report &report)
+void frmMain::reportBuild(const BuildReport &report)
 {
-    using Report = SheetBuild::Report;
-    if (report.outcome == Report::Written) {
+    if (report.outcome == BuildReport::Written) {
         btnClear->click();
         // What did not reach the output stays for another try; the output just
         // written is no longer named, so a second Continue cannot overwrite it.
         if (!report.missing.isEmpty()) {
-            addEntries(report.missing);
+            addEntries(report.missingGsids());
             updateCount();
         }
     }
-    switch (report.outcome) {
-    case Report::NothingFetched:
-        m_ui.showError(
-            QStringLiteral("No data sheet could be fetched; no output file was written."));
-        return;
-    case Report::NothingReadable:
-        m_ui.showError(QStringLiteral("None of the data sheets fetched could be read; no "
-                                      "output file was written."),
-                       SheetBuild::missingDetails(report.missing));
-        return;
-    case Report::MergeFailed:
-    case Report::WorkspaceFailed:
-        m_ui.showError(report.problem);
-        return;
-    case Report::SourceMissing:
-        // The server may be back for the next Continue; the list is not lost.
-        m_ui.showError(sourceFailureMessage());
-        return;
-    case Report::Stopped:
-        m_ui.showInformation(QStringLiteral("The build was stopped; no output file was written."));
-        return;
-    case Report::Written:
-    case Report::Cancelled:
-        break;
-    }
-    if (!report.missing.isEmpty()) {
-        const QString stopped = report.serverStoppedAnswering
-                                    ? QStringLiteral("The FTP server stopped answering.\r\n")
-                                    : QString();
-        m_ui.showError(stopped + SheetBuild::missingMessage(report.missing),
-                       SheetBuild::missingDetails(report.missing));
-    }
+    if (const std::optional<UserMessage> message = report.message())
+        m_ui.showMessage(*message);
 }

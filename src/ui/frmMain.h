@@ -6,11 +6,13 @@
 #include "startup/Workspace.h"
 #include "stations/StationList.h"
 
+#include <QPointer>
 #include <QWidget>
+
+#include <atomic>
 #include <memory>
 
 class FileSystem;
-class FtpConnection;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -46,7 +48,6 @@ public:
     bool Form_Load();
 
     SourceMode sourceMode() const { return m_sourceMode; }
-    FtpConnection *ftp() const { return m_ftp.get(); }
     QString helpFile() const { return m_helpFile; }
     const Workspace &workspace() const { return m_workspace; }
     bool isBuilding() const { return m_build != nullptr; }
@@ -87,8 +88,9 @@ private:
     void addEntries(const QStringList &entries);
     void commandLineStep();
     void setBusy(bool busy);
+    void showProgress(const QString &text);
     BuildConfig buildConfig() const;
-    void reportBuild(const SheetBuild::Report &report);
+    void reportBuild(const BuildReport &report);
 
     AppSettings m_settings;
     FileSystem &m_fso;
@@ -98,11 +100,13 @@ private:
 
     QString m_helpFile;
     SourceMode m_sourceMode = SourceMode::Undecided;
-    std::unique_ptr<FtpConnection> m_ftp;
+    // Once a build of this window went passive, later ones start passive.
+    std::shared_ptr<std::atomic<bool>> m_ftpPassiveChosen =
+        std::make_shared<std::atomic<bool>>(false);
     Workspace m_workspace;
     QString m_tmpStr;
     SaveDialogSettings cdgGetOutFile;
-    std::unique_ptr<SheetBuild> m_build; // the build running, if any
+    QPointer<SheetBuild> m_build; // the build running, if any
     bool m_closing = false;
     QShortcut *m_stopShortcut = nullptr;
 

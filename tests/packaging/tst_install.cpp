@@ -143,8 +143,7 @@ void TestInstall::debianPackageInstallsAndRuns()
     QVERIFY(QDir().rename(usr.filePath("lib/brindlewick/demo/geod"), share));
     QVERIFY(QDir(config.path()).mkdir("brindlewick"));
     writeFile(config.filePath("brindlewick/brindlewick.conf"),
-              "[Sources]\nShareDir=" + share.toUtf8() +
-                  "\nFtpHost=127.0.0.1:" + QByteArray::number(unusedPort()) + "\n");
+              "[Sources]\nShareDir=" + share.toUtf8() + "\nFtpHost=" + deadHost().toUtf8() + "\n");
     QProcessEnvironment env;
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("XDG_CONFIG_DIRS", root.filePath("etc/xdg"));

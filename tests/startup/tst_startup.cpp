@@ -1,6 +1,5 @@
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
-#include "platform/FtpConnection.h"
-#include "platform/ScriptedInteraction.h"
 #include "startup/CommandLine.h"
 #include "startup/SourceSettings.h"
 #include "ui/frmMain.h"
@@ -69,7 +68,6 @@ void TestStartup::shareFirstThenFtp()
     for (const SourceMode expected : {SourceMode::Share, SourceMode::Ftp}) {
         QVERIFY(load(settings));
         QCOMPARE(m_window->sourceMode(), expected);
-        QCOMPARE(bool(m_window->ftp()), expected == SourceMode::Ftp);
         QVERIFY(m_ui.messages.isEmpty());
         QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
         m_window.reset();

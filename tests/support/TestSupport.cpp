@@ -2,8 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <unistd.h>
@@ -102,46 +100,55 @@ AppSettings Sandbox::settings() const
 {
     AppSettings s;
     s.shareDir = share();
-    s.ftpHost = QString("127.0.0.1:%1").arg(unusedPort());
+    s.ftpHost = deadHost();
     s.tempRoot = dir.path();
     s.programDir = programFolder();
     return s;
 }
 
-quint16 unusedPort()
+QString deadHost()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    return QStringLiteral("127.0.0.1:1");
 }
 
-bool FtpServer::start(quint16 port)
+bool FtpServer::start()
 {
-    // A free port may be taken by a test running beside us before the server binds
-    // it; a fresh one is tried then.
-    for (int attempt = 0; attempt < (port ? 1 : 3); ++attempt) {
-        m_port = port ? port : unusedPort();
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        QStringList args{FTP_SERVER_SCRIPT, m_root, QString::number(m_port)};
-        args << "--max-cons-per-ip" << QString::number(m_options.maxConsPerIp) << "--delay-ms"
-             << QString::number(m_options.delayMs) << "--stall-after"
-             << QString::number(m_options.stallAfter) << "--cut-short" << m_options.cutShort;
-        if (m_options.loseDataConnections)
-            args << "--lose-data-connections";
-        m_process.start("/usr/bin/python3", args);
-        if (!m_process.waitForStarted(10000))
-            return false;
-        for (int i = 0; i < 200 && m_process.state() == QProcess::Running; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
-            if (probe.waitForConnected(100))
-                return true;
-            QTest::qWait(50);
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    QStringList args{FTP_SERVER_SCRIPT, m_root};
+    args << "--max-cons-per-ip" << QString::number(m_options.maxConsPerIp) << "--delay-ms"
+         << QString::number(m_options.delayMs) << "--stall-after"
+         << QString::number(m_options.stallAfter) << "--end-after"
+         << QString::number(m_options.endAfter) << "--cut-short" << m_options.cutShort
+         << "--log-retr";
+    if (m_options.silentRetr)
+        args << "--silent-retr";
+    if (m_options.refusePort)
+        args << "--refuse-port";
+    if (m_options.loseDataConnections)
+        args << "--lose-data-connections";
+    m_process.start("/usr/bin/python3", args);
+    // It says which port it listens on once it does.
+    while (m_process.waitForReadyRead(30000)) {
+        if (!m_process.canReadLine())
+            continue;
+        const QByteArray line = m_process.readLine().trimmed();
+        if (line.startsWith("port ")) {
+            m_port = quint16(line.mid(5).toUInt());
+            return m_port != 0;
         }
-        stop();
     }
+    stop();
     return false;
+}
+
+QStringList FtpServer::retrieved()
+{
+    while (m_process.canReadLine()) {
+        const QByteArray line = m_process.readLine().trimmed();
+        if (line.startsWith("RETR "))
+            m_retrieved << QString::fromUtf8(line.mid(5));
+    }
+    return m_retrieved;
 }
 
 void FtpServer::stop()
@@ -150,6 +157,19 @@ void FtpServer::stop()
         return;
     m_process.kill();
     m_process.waitForFinished(5000);
+}
+
+void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts)
+{
+    for (const char *tool : {"pdftotext", "pdftk"}) {
+        const QString path = folder + '/' + tool;
+        if (!scripts.contains(tool)) {
+            QVERIFY(QFile::link(programFolder() + '/' + tool, path));
+            continue;
+        }
+        writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
 }
 
 FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)
@@ -166,5 +186,9 @@ FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)
 
 FsResult StubbornFileSystem::copyFile(const QString &from, const QString &to)
 {
-    return copyError ? FsResult::fromErrno(copyError) : FileSystem::copyFile(from, to);
+    if (!copyError)
+        return FileSystem::copyFile(from, to);
+    FsResult failure = FsResult::fromErrno(copyError);
+    failure.local = true; // as when writing the copy fails
+    return failure;
 }

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "startup/AppSettings.h"
 
+#include <QHash>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -41,13 +42,16 @@ struct Sandbox {
 };
 
 // A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root, with
-// the misbehaviour asked for (tests/support/ftpserver.py).
+// the misbehaviour asked for (tests/support/ftpserver.py). It picks its own port.
 class FtpServer {
 public:
     struct Options {
         int maxConsPerIp = 0;             // refuse further connections with 421
         int delayMs = 0;                  // hold back every reply
         int stallAfter = -1;              // answer nothing once that many files were sent
+        int endAfter = -1;                // end itself once that many files were sent
+        bool silentRetr = false;          // never answer a RETR
+        bool refusePort = false;          // refuse active mode
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         QString cutShort; // this file is sent short of its end, its whole size announced
     };
@@ -55,22 +59,30 @@ public:
     FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}
     ~FtpServer() { stop(); }
 
-    // Starts on the given port, or on a free one for 0; false when it did not come up.
-    bool start(quint16 port = 0);
+    // False when it did not come up.
+    bool start();
     void stop();
     quint16 port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    // The names of the files asked for so far (RETR), in order.
+    QStringList retrieved();
 
 private:
     QString m_root;
     Options m_options;
     quint16 m_port = 0;
     QProcess m_process;
+    QStringList m_retrieved;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-quint16 unusedPort();
+// A host on 127.0.0.1 where nothing listens: connections are refused at once.
+QString deadHost();
+
+// Makes an executable stand-in for a tool in folder: a shell script. Tools the
+// program runs from its folder that are not given are linked to the real ones.
+void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts);
 
 // A file layer whose replacement of one path fails a given number of times with a
 // given system error: EBUSY as when another program holds the file, ENOSPC for a

@@ -2,24 +2,32 @@
 """An anonymous, read-only FTP server on 127.0.0.1 for the tests and benchmarks,
 with the ways real servers misbehave:
 
-  ftpserver.py <root> <port> [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
-                             [--lose-data-connections] [--cut-short NAME]
+  ftpserver.py <root> [--port P] [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
+               [--end-after N] [--silent-retr] [--refuse-port] [--lose-data-connections]
+               [--cut-short NAME] [--log-retr]
+
+It listens on P, or on a port of its own choosing, and prints "port <n>" once it does.
 
 --max-cons-per-ip  refuse further connections from one address with 421
 --delay-ms         hold back every reply by D ms, through the server's own timer, as a
                    server one round trip away does (the server stays single-threaded)
 --stall-after      once N files have been sent, answer nothing more, on any connection
+--end-after        once N files have been sent, end at once, as a server that goes away
+--silent-retr      never answer a RETR
+--refuse-port      refuse active mode: PORT and EPRT are answered 500
 --lose-data-connections
                    keep pyftpdlib's own active mode, in which one connection's next
                    PORT can cancel the data connection another is opening: that
                    transfer then hears nothing until a time-out
 --cut-short        send the file NAME but its last 10 bytes, after announcing its
                    whole size, and call the transfer complete
+--log-retr         print "RETR <name>" for every RETR received
 """
 
 import argparse
 import io
 import os
+import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -29,12 +37,16 @@ from pyftpdlib.servers import FTPServer
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root")
-    parser.add_argument("port", type=int)
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--stall-after", type=int, default=-1)
+    parser.add_argument("--end-after", type=int, default=-1)
+    parser.add_argument("--silent-retr", action="store_true")
+    parser.add_argument("--refuse-port", action="store_true")
     parser.add_argument("--lose-data-connections", action="store_true")
     parser.add_argument("--cut-short", default="")
+    parser.add_argument("--log-retr", action="store_true")
     options = parser.parse_args()
 
     sent = [0]
@@ -43,8 +55,10 @@ def main():
         def respond(self, resp, logfun=None):
             if 0 <= options.stall_after <= sent[0]:
                 return  # the server has stopped answering
+            ending = False
             if resp.startswith("226"):
                 sent[0] += 1
+                ending = 0 <= options.end_after <= sent[0]
             if resp[:4] in ("125 ", "150 ") and self._announce is not None:
                 resp = resp.rstrip(".") + " (%d bytes)." % self._announce
                 self._announce = None
@@ -52,8 +66,27 @@ def main():
                 self.ioloop.call_later(options.delay_ms / 1000.0, self._respond_later, resp)
             else:
                 FTPHandler.respond(self, resp)
+            if ending:
+                os._exit(0)
 
         _announce = None
+
+        def ftp_RETR(self, file):
+            if options.log_retr:
+                print("RETR " + os.path.basename(file), flush=True)
+            if options.silent_retr:
+                return  # never answered
+            return FTPHandler.ftp_RETR(self, file)
+
+        def ftp_PORT(self, line):
+            if options.refuse_port:
+                return self.respond("500 Active mode is not allowed here.")
+            return FTPHandler.ftp_PORT(self, line)
+
+        def ftp_EPRT(self, line):
+            if options.refuse_port:
+                return self.respond("500 Active mode is not allowed here.")
+            return FTPHandler.ftp_EPRT(self, line)
 
         def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
             if cmd == "RETR" and options.cut_short and \
@@ -82,6 +115,7 @@ def main():
     Handler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", options.port), Handler)
     server.max_cons_per_ip = options.max_cons_per_ip
+    print("port %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever()
 
 

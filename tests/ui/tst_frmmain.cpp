@@ -1,5 +1,6 @@
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
-#include "platform/ScriptedInteraction.h"
+#include "platform/WorkerThread.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMain.h"
 
@@ -26,7 +27,11 @@ class TestFrmMain : public QObject {
 
 private slots:
     void init();
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, 30000);
+    }
     void controlsFitAndAreNamed();
     void windowFrameFocusAndTabOrder();
     void typingAndPasting();
@@ -40,11 +45,13 @@ private slots:
     void aboutBoxShowsFreshAndCloses();
     void continueRefusesBeforeFetching_data();
     void continueRefusesBeforeFetching();
+    void continueBuildsAndClears_data();
     void continueBuildsAndClears();
     void stopAndCloseDuringABuild_data();
     void stopAndCloseDuringABuild();
     void continueReportsMissingSheets();
-    void continueFtpDirectoryMissingKeepsTheList();
+    void continueOverFtpKeepsTheList_data();
+    void continueOverFtpKeepsTheList();
 
 private:
     template <typename T = QWidget> T *get(const char *name)
@@ -446,41 +453,61 @@ void TestFrmMain::continueRefusesBeforeFetching()
     QCOMPARE(readFile(list), "100\n");
 }
 
+void TestFrmMain::continueBuildsAndClears_data()
+{
+    QTest::addColumn<QString>("gsids");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("three") << "300 100 200" << QStringList{"ALPHA", "MIKE", "ZULU"};
+    QTest::newRow("one") << "200" << QStringList{"ALPHA"};
+}
+
 void TestFrmMain::continueBuildsAndClears()
 {
-    typeAndAdd("300 100 200");
+    QFETCH(QString, gsids);
+    QFETCH(QStringList, names);
+    typeAndAdd(gsids);
     const QString out = m_box->dir.filePath("sheets.pdf");
     edit("txtOutFile")->setText("  " + out + " ");
 
     // While the build runs the window stays alive and shows itself busy: busy
-    // pointer, progress label, Continue turned Stop, every other control disabled.
-    QStringList busyProgress;
-    QTimer spy;
-    connect(&spy, &QTimer::timeout, this, [&] {
+    // pointer, progress label, Continue turned Stop, every other control disabled;
+    // and the label paints every number in turn, then "Writing".
+    QStringList painted;
+    struct PaintSpy : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                onPaint();
+            return false;
+        }
+    } spy;
+    bool busyThroughout = true;
+    spy.onPaint = [&] {
+        const QString text = labelText("lblCopyCount");
+        if (text.isEmpty() || (!painted.isEmpty() && painted.last() == text))
+            return;
+        painted << text;
         const QList<QWidget *> controls =
             m_window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
         const bool othersDisabled =
             std::none_of(controls.cbegin(), controls.cend(), [&](QWidget *w) {
                 return w->isEnabled() && w != get("lblCopyCount") && w != get("btnContinue");
             });
-        const QString text = labelText("lblCopyCount");
-        if (m_window->isBuilding() && othersDisabled && get("lblCopyCount")->isVisible() &&
-            get<QPushButton>("btnContinue")->text() == "Stop" &&
-            m_window->cursor().shape() == Qt::BusyCursor &&
-            (busyProgress.isEmpty() || busyProgress.last() != text))
-            busyProgress << text;
-    });
-    spy.start(0);
+        busyThroughout = busyThroughout && m_window->isBuilding() && othersDisabled &&
+                         get<QPushButton>("btnContinue")->text() == "Stop" &&
+                         m_window->cursor().shape() == Qt::BusyCursor;
+    };
+    get("lblCopyCount")->installEventFilter(&spy);
     build();
-    spy.stop();
+    get("lblCopyCount")->removeEventFilter(&spy);
 
-    QVERIFY(!busyProgress.isEmpty());
-    QCOMPARE(busyProgress.last(), "Writing");
-    QStringList counted = busyProgress.mid(0, busyProgress.size() - 1);
-    counted.removeAll("");
-    for (qsizetype i = 1; i < counted.size(); ++i) // counts up
-        QVERIFY(counted[i].toInt() > counted[i - 1].toInt());
-    QCOMPARE(stationNamesOf(out), (QStringList{"ALPHA", "MIKE", "ZULU"}));
+    QStringList counted;
+    for (int i = 1; i <= names.size(); ++i)
+        counted << QString::number(i);
+    QCOMPARE(painted, counted + QStringList{"Writing"});
+    QVERIFY(busyThroughout);
+    QCOMPARE(stationNamesOf(out), names);
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(shownEntries().isEmpty());
     QCOMPARE(edit("txtOutFile")->text(), "");
@@ -489,51 +516,82 @@ void TestFrmMain::continueBuildsAndClears()
     QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
     QVERIFY(get("btnClear")->isEnabled());
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(QDir(m_box->workspace()).entryList(QDir::Files).isEmpty());
+    QTRY_VERIFY(QDir(m_box->workspace()).isEmpty());
 }
 
 void TestFrmMain::stopAndCloseDuringABuild_data()
 {
+    // The build held at a phase by a tool that blocks until it is killed, or by the
+    // question whether to retry replacing the output; then Stop, Esc or the close box.
+    QTest::addColumn<QString>("phase"); // pdftotext, pdftk or asking
     QTest::addColumn<QString>("how");
-    QTest::newRow("Stop") << "Stop";
-    QTest::newRow("Esc") << "Esc";
-    QTest::newRow("close box") << "close";
+    // clang-format off
+    QTest::newRow("reading text, Stop") << "pdftotext" << "Stop";
+    QTest::newRow("reading text, close box") << "pdftotext" << "close";
+    QTest::newRow("merging, Esc") << "pdftk" << "Esc";
+    QTest::newRow("merging, close box") << "pdftk" << "close";
+    QTest::newRow("asking to retry, close box") << "asking" << "close";
+    // clang-format on
 }
 
 void TestFrmMain::stopAndCloseDuringABuild()
 {
+    QFETCH(QString, phase);
     QFETCH(QString, how);
-    QList<DataSheet> many = longNamedStations(200);
-    QString list;
-    for (const DataSheet &sheet : std::as_const(many))
-        list += sheet.gsid + ' ';
-    writeSheets(m_box->share(), many);
-    typeAndAdd(list);
+    QTemporaryDir tools;
+    const QString pids = tools.filePath("pids");
+    QHash<QString, QByteArray> scripts;
+    if (phase != "asking")
+        scripts.insert(phase, "echo $$ >> " + pids.toUtf8() + "\nexec sleep 600\n");
+    standInTools(tools.path(), scripts);
+    AppSettings settings = m_box->settings();
+    settings.programDir = tools.path();
+    StubbornFileSystem fso; // for the question: the output is in use
+    m_window = std::make_unique<frmMain>(settings, fso, m_ui);
+    QVERIFY(m_window->Form_Load());
+    m_window->show();
+
+    typeAndAdd("100 200 300");
     const QString out = m_box->dir.filePath("kept.pdf");
     writeFile(out, "the old output");
+    fso.lockedPath = out;
+    fso.failuresLeft = phase == "asking" ? 1 : 0;
     edit("txtOutFile")->setText(out);
+    const auto act = [&] {
+        if (how == "Stop")
+            press("btnContinue");
+        else if (how == "Esc")
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        else
+            QVERIFY(m_window->close());
+    };
+    m_ui.onRetryCancel = act; // the user closes the window instead of answering
     QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
     press("btnContinue");
-    QTRY_VERIFY(labelText("lblCopyCount").toInt() >= 5);
-    if (how == "Stop")
-        press("btnContinue");
-    else if (how == "Esc")
-        QTest::keyClick(m_window.get(), Qt::Key_Escape);
-    else
-        QVERIFY(m_window->close());
-    QCOMPARE(finished.size(), 1); // at once
+    if (phase != "asking") {
+        QTRY_VERIFY(QFile::exists(pids));
+        act();
+    }
+    QTRY_COMPARE(finished.size(), 1);
     QCOMPARE(readFile(out), QByteArray("the old output"));
-    QVERIFY(QDir(m_box->workspace()).entryList(QDir::Files).isEmpty());
-    QCOMPARE(m_window->stationList().count(), 200);
+    QCOMPARE(m_window->stationList().count(), 3);
     QCOMPARE(edit("txtOutFile")->text(), out);
+    for (const QByteArray &pid : readFile(pids).split('\n')) {
+        if (!pid.isEmpty())
+            QTRY_VERIFY(!QFileInfo::exists("/proc/" + pid));
+    }
+    QTRY_VERIFY(QDir(m_box->workspace()).isEmpty());
+    QTRY_COMPARE(QDir(m_box->dir.path()).entryList({".kept*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
+    const qsizetype asked = phase == "asking" ? 1 : 0;
     if (how == "close") {
-        QVERIFY(m_ui.messages.isEmpty());
+        QCOMPARE(m_ui.messages.size(), asked);
         QVERIFY(!m_window->isVisible());
         return;
     }
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].title, "Brindlewick");
-    QCOMPARE(m_ui.messages[0].text, "The build was stopped; no output file was written.");
+    QCOMPARE(m_ui.messages.size(), asked + 1);
+    QCOMPARE(m_ui.messages.last().title, "Brindlewick");
+    QCOMPARE(m_ui.messages.last().text, "The build was stopped; no output file was written.");
     QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
 }
 
@@ -565,31 +623,59 @@ void TestFrmMain::continueReportsMissingSheets()
     QVERIFY(!get("lblCopyCount")->isVisible());
 }
 
-void TestFrmMain::continueFtpDirectoryMissingKeepsTheList()
+void TestFrmMain::continueOverFtpKeepsTheList_data()
 {
-    // No share, and an FTP server without the edition directories.
+    // No share: the sheets come from an FTP server, which changes after start-up.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("message");
+    const QString unable = "Unable to locate either Network or FTP directories.";
+    // clang-format off
+    QTest::newRow("edition folder missing") << "no folder" << unable;
+    QTest::newRow("server gone") << "gone" << unable;
+    QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.";
+    QTest::newRow("one connection per address") << "one" << "";
+    // clang-format on
+}
+
+void TestFrmMain::continueOverFtpKeepsTheList()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, message);
     QDir(m_box->share()).removeRecursively();
-    FtpServer server(m_box->dir.path());
+    const QString root = m_box->dir.filePath("ftp");
+    QDir().mkpath(root);
+    if (change != "no folder")
+        writeSheets(root + "/Geod", {station("500", "ECHO", "A, B")});
+    FtpServer::Options options;
+    options.maxConsPerIp = change == "one" ? 1 : 0;
+    FtpServer server(root, options);
     QVERIFY(server.start());
     AppSettings settings = m_box->settings();
     settings.ftpHost = server.host();
     m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
     QVERIFY(m_window->Form_Load());
     QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
-    typeAndAdd("100");
+    if (change == "gone")
+        server.stop();
+    typeAndAdd(change == "one" ? "500" : "100");
     const QString out = m_box->dir.filePath("o.pdf");
     edit("txtOutFile")->setText(out);
     build();
     QVERIFY(!m_ui.ended);
+    if (message.isEmpty()) {
+        // The log-in of start-up has gone: the one connection allowed is the build's.
+        QVERIFY(m_ui.messages.isEmpty());
+        QCOMPARE(stationNamesOf(out), QStringList{"ECHO"});
+        return;
+    }
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
+    QCOMPARE(m_ui.messages[0].text, message);
     QCOMPARE(shownEntries(), QStringList{"100"});
     QCOMPARE(edit("txtOutFile")->text(), out);
-
-    // The server is back, now with the sheets: the next Continue builds.
-    server.stop();
-    writeSheets(m_box->dir.filePath("Geod"), {station("100", "ZULU", "A, B")});
-    QVERIFY(server.start(server.port()));
+    if (change != "no folder")
+        return;
+    // The folder is there now, with the sheet: the next Continue builds.
+    writeSheets(root + "/Geod", {station("100", "ZULU", "A, B")});
     build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});

@@ -1,13 +1,8 @@
 #include "ScriptedInteraction.h"
 
-void ScriptedInteraction::showError(const QString &text, const QString &details)
+void ScriptedInteraction::showMessage(const UserMessage &message)
 {
-    messages.append({QStringLiteral("Error"), text, false, details});
-}
-
-void ScriptedInteraction::showInformation(const QString &text)
-{
-    messages.append({QStringLiteral("Brindlewick"), text, false, QString()});
+    messages.append({message.title, message.text, false, message.details, message.icon});
 }
 
 bool ScriptedInteraction::askRetryCancel(const QString &text)

@@ -1,19 +1,22 @@
 #pragma once
 
-#include "UserInteraction.h"
+#include "platform/UserInteraction.h"
 
 #include <QPointer>
 #include <QUrl>
 
 class QTextBrowser;
+class QWidget;
 
 // The real dialogs, message boxes and help window.
 class DesktopInteraction : public UserInteraction {
 public:
     ~DesktopInteraction() override;
 
-    void showError(const QString &text, const QString &details = QString()) override;
-    void showInformation(const QString &text) override;
+    // Dialogs and message boxes are centred on this window.
+    void setParentWindow(QWidget *window) { m_parent = window; }
+
+    void showMessage(const UserMessage &message) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
@@ -22,6 +25,7 @@ public:
     void closeWindows() override;
 
 private:
+    QPointer<QWidget> m_parent;
     QPointer<QTextBrowser> m_help;
     QUrl m_shown; // the document the help window shows, if any
 };

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "platform/DesktopInteraction.h"
+#include "ui/DesktopInteraction.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>

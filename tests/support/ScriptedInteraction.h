@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UserInteraction.h"
+#include "platform/UserInteraction.h"
 
 #include <QList>
 #include <QStringList>
@@ -14,10 +14,10 @@ public:
         QString text;
         bool retryCancel = false;
         QString details;
+        UserMessage::Icon icon = UserMessage::Critical;
     };
 
-    void showError(const QString &text, const QString &details = QString()) override;
-    void showInformation(const QString &text) override;
+    void showMessage(const UserMessage &message) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;

@@ -14,17 +14,15 @@ DesktopInteraction::~DesktopInteraction()
     delete m_help;
 }
 
-void DesktopInteraction::showError(const QString &text, const QString &details)
+void DesktopInteraction::showMessage(const UserMessage &message)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok,
-                    m_parent);
-    box.setDetailedText(details);
+    const QMessageBox::Icon icon = message.icon == UserMessage::Critical ? QMessageBox::Critical
+                                   : message.icon == UserMessage::Warning
+                                       ? QMessageBox::Warning
+                                       : QMessageBox::Information;
+    QMessageBox box(icon, message.title, message.text, QMessageBox::Ok, m_parent);
+    box.setDetailedText(message.details);
     box.exec();
-}
-
-void DesktopInteraction::showInformation(const QString &text)
-{
-    QMessageBox::information(m_parent, QStringLiteral("Brindlewick"), text, QMessageBox::Ok);
 }
 
 bool DesktopInteraction::askRetryCancel(const QString &text)

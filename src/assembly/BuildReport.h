@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/UserInteraction.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QStringList>
+
+#include <optional>
+
+// Why a GSID did not reach the output.
+enum class MissingCause {
+    NotOnSource,    // the source has no sheet for it
+    TransferFailed, // every try to bring it failed
+    SourceLost,     // the source stopped serving before its turn
+    TextFailed,     // pdftotext could not read it
+    TextCrashed,    // pdftotext crashed on it
+    TextTimedOut,   // pdftotext ran out of time on it
+    MergeRefused,   // pdftk refused it
+};
+
+// How a build ended, and everything the user is told about it. It also holds the
+// checks made before a build starts, so that the window and the command line refuse
+// and report in the same words.
+struct BuildReport {
+    enum Outcome {
+        Written,         // the output holds every sheet not in missing
+        Cancelled,       // the user chose not to replace the output
+        Stopped,         // stopped; the output is untouched
+        SourceMissing,   // the FTP server or its edition directory cannot be reached
+        NothingFetched,  // no sheet could be fetched
+        NothingReadable, // sheets were fetched, but none could be read
+        TextToolFailed,  // pdftotext failed on sheet after sheet; problem says how
+        MergeFailed,     // the merge tool failed; problem says so
+        WorkspaceFailed, // the workspace filled up or went; problem says so
+    };
+    struct Missing {
+        QString gsid;
+        MissingCause cause = MissingCause::NotOnSource;
+    };
+
+    Outcome outcome = Written;
+    QString output;         // the output file's path
+    qsizetype total = 0;    // GSIDs in the list
+    QList<Missing> missing; // GSIDs not in the output, in list order
+    QString problem;        // what went wrong, in words, when the build failed
+    QString details;        // what was tried, for the message's details
+    QString sourceLost;     // why the source stopped serving part-way, if it did
+
+    QStringList missingGsids() const;
+    bool serverStoppedAnswering() const;
+
+    // The message that tells the user how the build ended; none for a build that
+    // wrote every sheet, or that the user cancelled.
+    std::optional<UserMessage> message() const;
+
+    // Why a trimmed output name is refused, or an empty text.
+    static QString outputNameError(const QString &outputPath, const QString &workspaceDir);
+    // Why pdftotext or pdftk in the program folder cannot be run, or an empty text.
+    static QString toolProblem(const QString &programDir);
+    // Why the build must not start, or an empty text: the output name, the list file
+    // named as the output, the workspace's own problem, the tools.
+    static QString refusal(const QString &outputPath, const QString &listFile,
+                           const QString &workspaceDir, const QString &workspaceProblem,
+                           const QString &programDir);
+
+    static QString missingMessage(const QStringList &gsids);
+    static QString missingDetails(const QStringList &gsids);
+};
+
+Q_DECLARE_METATYPE(BuildReport)

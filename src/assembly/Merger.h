@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ShellAndWait.h"
+
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+class FileSystem;
+
+struct MergeJob {
+    QString programDir;           // holds pdftk
+    QString scratchDir;           // intermediate files go here; ends with "/"
+    QStringList sheets;           // in the output's order
+    QString output;               // the file to write
+    qsizetype argumentBudget = 0; // bytes one pdftk run may take; 0: the system's limit
+    int batchSize = 1000;         // sheets one run joins at most
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+};
+
+struct MergeOutcome {
+    bool merged = false;
+    QStringList unmergeable; // sheets pdftk refused, left out of the output
+    ShellResult failure;     // the run that failed, when nothing was merged
+};
+
+// Joins the sheets into the output with pdftk: in one run, or, when the argument list
+// is too long for one, in ordered batches into intermediate files that are joined in
+// turn. One sheet pdftk refuses does not sink the others: the refused ones are found
+// by merging halves and left out. Blocking: it runs on a worker thread, and a stop
+// ends its tool at once; it removes the intermediate files, the sheets and, when it
+// did not merge, the output, whatever happens.
+class Merger {
+public:
+    Merger(MergeJob job, FileSystem &fso);
+    MergeOutcome run();
+
+private:
+    bool merge(const QStringList &files, const QString &output);
+    bool runTool(const QStringList &files, const QString &output);
+    QStringList unmergeable(const QStringList &sheets);
+    bool stopped() const { return *m_job.stop; }
+
+    MergeJob m_job;
+    FileSystem &m_fso;
+    qsizetype m_budget;
+    int m_partsMade = 0;
+    ShellResult m_failure;
+};

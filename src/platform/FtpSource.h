@@ -1,0 +1,58 @@
+#pragma once
+
+#include "SheetSource.h"
+
+#include <atomic>
+#include <memory>
+
+// How each transfer's data connection is made. Auto: active, as the program always
+// did, until the server refuses the data port or its data connection never arrives;
+// then passive (EPSV, then PASV) for the rest of the window's builds.
+enum class FtpMode { Auto, Active, Passive };
+
+struct FtpSettings {
+    QString host;      // "host" or "host:port"
+    QString directory; // the edition's folder, "/Geod/PDF Single Sheet/"
+    int connections = 4;
+    int stallSeconds = 30; // a transfer that hears nothing for this long has failed
+    FtpMode mode = FtpMode::Auto;
+    // Auto: set once passive mode was chosen, for the window's later builds.
+    std::shared_ptr<std::atomic<bool>> passiveChosen;
+};
+
+// The sheets of one directory of an FTP server (anonymous log-in), fetched over up to
+// the given number of connections at once, each kept from one sheet to the next.
+// libcurl's multi interface runs on a worker thread of the source's own, which owns
+// every connection and socket; fetches go in through a queue, reports come back
+// posted. Every wait is bounded:
+// - a connection the server refuses (421 at its greeting) costs no sheet: the fetch
+//   goes back to the queue and the build goes on with the connections that work, or,
+//   when none does, waits up to the stall limit for one;
+// - a transfer that hears nothing, neither reply nor data, for the stall limit fails,
+//   is tried once more on a fresh connection, and counts a strike; three strikes with
+//   no answer between them end the fetching ("The FTP server stopped answering.");
+// - a transfer that falls silent for far longer than transfers take (a data connection
+//   some servers lose) is moved to a fresh connection early, for nothing;
+// - stop() only tells the worker, which closes the connections on its own time.
+class FtpSource : public SheetSource {
+    Q_OBJECT
+
+public:
+    static constexpr int StrikesToGiveUp = 3;
+
+    explicit FtpSource(FtpSettings settings, QObject *parent = nullptr);
+    ~FtpSource() override;
+
+    void open() override;
+    void fetch(int id, const QString &name, const QString &target) override;
+    void stop() override;
+
+private:
+    struct Shared;
+    class Worker;
+    void post(int id, const QString &name, const QString &target);
+
+    FtpSettings m_settings;
+    std::shared_ptr<Shared> m_shared;
+    bool m_started = false;
+};
