@@ -21,6 +21,7 @@ struct Job {
     QByteArray url;
     QString target;
     bool retried = false;             // a second try has been given
+    bool reconnected = false;         // tried again after a kept connection had gone
     bool fresh = false;               // on a new connection
     int rescues = 0;                  // moved off a connection that fell silent
     Clock::time_point notBefore{};    // waiting for the server to take a connection
@@ -36,6 +37,7 @@ struct Transfer {
     qint64 received = 0;
     qint64 announced = -1; // the size the server gave as the transfer began
     bool passive = false;  // started in passive mode
+    bool silenced = false; // ended by the watchdog
     int lastCode = 0;      // of the server's last reply
     QByteArray lastReply;  // the server's last reply line
 };
@@ -350,6 +352,7 @@ void FtpSource::Worker::watchdog()
             m_queue.push_front(std::move(again));
             continue;
         }
+        t->silenced = true;
         // Active mode answered, and then the data connection never came.
         const bool noData =
             !m_passive && (t->lastCode == 150 || t->lastCode == 125) && t->received == 0;
@@ -399,6 +402,18 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
     if (localError != 0) {
         // The workspace, not the server, failed: a full disk, a folder gone.
         answer(job.id, {FetchResult::WorkspaceFailed, localError, localWords});
+        return;
+    }
+    // A kept connection the server had dropped meanwhile (an idle one gets "421
+    // Timeout."): the same again on a new one, for nothing.
+    long connects = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_NUM_CONNECTS, &connects);
+    if (connects == 0 && !t->silenced && !job.reconnected && !notOnServer(code) &&
+        !activeModeFailed(code)) {
+        Job again = job;
+        again.reconnected = true;
+        again.fresh = true;
+        m_queue.push_front(std::move(again));
         return;
     }
     // A connection the server would not take: at its greeting, or at the log-in while

@@ -48,8 +48,7 @@ void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
     QTemporaryDir dir;
     const QString out = dir.filePath("args");
     const QStringList arguments = {"two words", "q\"uo'te", "tab\there", "*.pdf", "a=b", ""};
-    const QString script =
-        "sleep 0.3; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"; exit 3";
+    const QString script = "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"; exit 3";
     const ShellResult r =
         ShellAndWait({"/bin/sh", QStringList{"-c", script, out} + arguments}, 0, -1);
     QCOMPARE(r.result, ShellResult::Finished);
@@ -64,26 +63,23 @@ void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
 
 void TestShellAndWait::stopEndsTheToolAndItsChildren()
 {
-    // pdftk is a script that runs Java: its child must go with it.
+    // pdftk is a script that runs Java: its child must go with it. Stopped once the
+    // child has said it runs.
     QTemporaryDir dir;
     const QString pidFile = dir.filePath("pid");
     std::atomic<bool> stop{false};
-    QTimer::singleShot(300, [&] { stop = true; });
-    QElapsedTimer timer;
-    timer.start();
     ShellResult r;
     QThread *waiter = QThread::create([&] {
-        r = ShellAndWait({"/bin/sh", {"-c", "sleep 30 & echo $! > \"$0\"; wait", pidFile}}, 0, -1,
+        r = ShellAndWait({"/bin/sh", {"-c", "sleep 600 & echo $! > \"$0\"; wait", pidFile}}, 0, -1,
                          &stop);
     });
     waiter->start();
+    QTRY_VERIFY(!readFile(pidFile).trimmed().isEmpty());
+    stop = true;
     QTRY_VERIFY(waiter->isFinished());
     delete waiter;
     QCOMPARE(r.result, ShellResult::TimedOut);
-    QVERIFY(timer.elapsed() < 5000);
-    const QByteArray child = readFile(pidFile).trimmed();
-    QVERIFY(!child.isEmpty());
-    QTRY_VERIFY(!QFileInfo::exists("/proc/" + child));
+    QTRY_VERIFY(!QFileInfo::exists("/proc/" + readFile(pidFile).trimmed()));
 }
 
 QTEST_GUILESS_MAIN(TestShellAndWait)
