@@ -27,6 +27,15 @@ void DesktopInteraction::showInformation(const QString &text)
     QMessageBox::information(m_parent, QStringLiteral("Brindlewick"), text, QMessageBox::Ok);
 }
 
+void DesktopInteraction::showNotice(const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Brindlewick"), text,
+                                QMessageBox::Ok, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 bool DesktopInteraction::askRetryCancel(const QString &text)
 {
     return QMessageBox::critical(m_parent, QStringLiteral("Error"), text,

@@ -14,6 +14,7 @@ public:
 
     void showError(const QString &text, const QString &details = QString()) override;
     void showInformation(const QString &text) override;
+    void showNotice(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;

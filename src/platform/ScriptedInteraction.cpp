@@ -10,6 +10,11 @@ void ScriptedInteraction::showInformation(const QString &text)
     messages.append({QStringLiteral("Brindlewick"), text, false, QString()});
 }
 
+void ScriptedInteraction::showNotice(const QString &text)
+{
+    notices << text;
+}
+
 bool ScriptedInteraction::askRetryCancel(const QString &text)
 {
     messages.append({QStringLiteral("Error"), text, true, QString()});

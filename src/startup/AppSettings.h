@@ -2,13 +2,19 @@
 
 #include <QStringList>
 
+// How FTP transfers open their data connection: Auto starts active and turns to
+// passive for the rest of the window's builds once active mode fails.
+enum class FtpMode : quint8 { Auto, Active, Passive };
+
 // Where the program looks for everything. main() fills it from the settings;
 // tests fill it with their own folders and servers.
 struct AppSettings {
     QString shareDir; // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
     QString ftpHost;  // "host" or "host:port"
     int ftpConnections = 4; // at most this many FTP connections in one build
-    QString tempRoot;       // where the workspace folder is made: $TMPDIR or /tmp
-    QString programDir;     // holds pdftotext, pdftk and the help file
-    QStringList arguments;  // the command line after the program name
+    FtpMode ftpMode = FtpMode::Auto;
+    bool sampleSheets = false; // no source was set: the share is the bundled samples
+    QString tempRoot;          // where the workspace folder is made: $TMPDIR or /tmp
+    QString programDir;        // holds pdftotext, pdftk and the help file
+    QStringList arguments;     // the command line after the program name
 };

@@ -87,7 +87,8 @@ frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWi
       m_settings(std::move(settings)), m_fso(fso), m_ui(ui)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF"));
+    setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF") +
+                   (m_settings.sampleSheets ? QStringLiteral(" (sample sheets)") : QString()));
     setWindowIcon(appIcon());
     setFixedSize(px(6120), px(2640));
     m_ui.setParentWindow(this);

@@ -30,6 +30,8 @@ private slots:
     void workspaceChangedAfterStartUp();
     void sourceSettings_data();
     void sourceSettings();
+    void sampleSheetsAreNamedInTheTitle();
+    void unknownSettingsDoNotStopTheProgram();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile();
@@ -222,23 +224,42 @@ void TestStartup::workspaceChangedAfterStartUp()
 void TestStartup::sourceSettings_data()
 {
     // Each place may set the keys; the first that sets one wins. Rows give what the
-    // environment, the user's file and the system's file say, then the outcome:
-    // "share|host|connections", or the message (@USER@, @SYSTEM@: the files).
+    // environment, the user's file, the system's file and the build say, then the
+    // outcome: "share|host|connections|mode|samples", or the message (@USER@,
+    // @SYSTEM@: the files), and the warnings.
     QTest::addColumn<QString>("variables"); // NAME=value;…
-    QTest::addColumn<QString>("user");      // INI text
+    QTest::addColumn<QString>("user");      // INI text; "<folder>": a folder in its place
     QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("build"); // "share|host"; empty: no share, the placeholder host
     QTest::addColumn<QString>("result");
-    const QString all =
-        "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\nFtpConnections=2\n";
+    QTest::addColumn<QStringList>("warnings");
+    const QString all = "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\n"
+                        "FtpConnections=2\nFtpMode=passive\n";
+    const QString built = "/build/share|build.example";
+    const QString samples = "/program/demo/geod/||4|auto|samples";
     // clang-format off
-    QTest::newRow("defaults") << "" << "" << "" << "/build/share|build.example|4";
-    QTest::newRow("system file") << "" << "" << all << "/sys/share|sys.example:2121|2";
-    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\n" << all << "/sys/share|user.example|2";
-    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21" << "[Sources]\nShareDir=/user/share\n" << all << "/env/share|[::1]:21|2";
-    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'.";
-    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'.";
-    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'.";
-    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'.";
+    QTest::newRow("nothing set: the samples") << "" << "" << "" << "" << samples << QStringList{};
+    QTest::newRow("the build's own sources") << "" << "" << "" << built << "/build/share|build.example|4|auto|" << QStringList{};
+    QTest::newRow("only a host: FTP, never the samples") << "" << "" << "[Sources]\nFtpHost=ftp.office.example\n" << "" << "|ftp.office.example|4|auto|" << QStringList{};
+    QTest::newRow("only a share, from the environment") << "BRINDLEWICK_SHARE_DIR=/env/share" << "" << "" << "" << "/env/share||4|auto|" << QStringList{};
+    QTest::newRow("the placeholder host written out is set") << "" << "[Sources]\nFtpHost=ftp.geodesy.invalid\n" << "" << "" << "|ftp.geodesy.invalid|4|auto|" << QStringList{};
+    QTest::newRow("system file") << "" << "" << all << built << "/sys/share|sys.example:2121|2|passive|" << QStringList{};
+    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\nFtpMode=Active\n" << all << "" << "/sys/share|user.example|2|active|" << QStringList{};
+    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21;BRINDLEWICK_FTP_MODE=auto" << "[Sources]\nShareDir=/user/share\n" << all << "" << "/env/share|[::1]:21|2|auto|" << QStringList{};
+    QTest::newRow("misspelt section: the samples, and said") << "" << "[Source]\nFtpHost=ftp.office.example\n" << "" << "" << samples
+        << QStringList{"The setting [Source] FtpHost in @USER@ is unknown and was ignored."};
+    QTest::newRow("unknown keys beside known ones") << "" << "" << "sharedir=/x\n[Sources]\nFtpHost=h.example\nFtpTimeout=30\n" << "" << "|h.example|4|auto|"
+        << QStringList{"The setting [Sources] FtpTimeout in @SYSTEM@ is unknown and was ignored.", "The setting sharedir in @SYSTEM@ is unknown and was ignored."};
+    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'." << QStringList{};
+    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'." << QStringList{};
+    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'." << QStringList{};
+    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'." << QStringList{};
+    QTest::newRow("unknown mode") << "" << "" << "[Sources]\nFtpMode=pasive\n" << "" << "The setting FtpMode in @SYSTEM@ is not active, passive or auto: 'pasive'." << QStringList{};
+    QTest::newRow("host with a line feed") << "BRINDLEWICK_FTP_HOST=ftp.office.example\n" << "" << "" << "" << "The setting BRINDLEWICK_FTP_HOST in the environment has white space around it: 'ftp.office.example\\n'." << QStringList{};
+    QTest::newRow("quoted space in a file") << "" << "" << "[Sources]\nFtpHost=\"ftp.office.example \"\n" << "" << "The setting FtpHost in @SYSTEM@ has white space around it: 'ftp.office.example '." << QStringList{};
+    QTest::newRow("tab inside a share") << "" << "[Sources]\nShareDir=/mnt/ge\\tod\n" << "" << "" << "The setting ShareDir in @USER@ holds a control character: '/mnt/ge\\tod'." << QStringList{};
+    QTest::newRow("control character") << "BRINDLEWICK_SHARE_DIR=/mnt/\x01geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment holds a control character: '/mnt/\\x01geod'." << QStringList{};
+    QTest::newRow("settings file unreadable") << "" << "<folder>" << all << "" << "The settings file @USER@ cannot be read." << QStringList{};
     // clang-format on
 }
 
@@ -247,7 +268,9 @@ void TestStartup::sourceSettings()
     QFETCH(QString, variables);
     QFETCH(QString, user);
     QFETCH(QString, system);
+    QFETCH(QString, build);
     QFETCH(QString, result);
+    QFETCH(QStringList, warnings);
     const QString userFile = m_box->dir.filePath("home/brindlewick/brindlewick.conf");
     const QString systemFile = m_box->dir.filePath("xdg/brindlewick/brindlewick.conf");
     QProcessEnvironment env;
@@ -258,18 +281,64 @@ void TestStartup::sourceSettings()
         env.insert(pair.section('=', 0, 0), pair.section('=', 1));
     for (const auto &[path, text] : {std::pair{userFile, user}, std::pair{systemFile, system}}) {
         QDir().mkpath(QFileInfo(path).path());
-        if (!text.isEmpty())
+        if (text == "<folder>")
+            QVERIFY(QDir().mkdir(path));
+        else if (!text.isEmpty())
             writeFile(path, text.toUtf8());
     }
     SourceSettings defaults;
-    defaults.shareDir = "/build/share";
-    defaults.ftpHost = "build.example";
-    const SourceSettings::Loaded loaded = SourceSettings::load(env, defaults);
+    defaults.shareDir = build.section('|', 0, 0);
+    defaults.ftpHost = build.isEmpty() ? SourceSettings::placeholderHost() : build.section('|', 1);
+    const SourceSettings::Loaded loaded =
+        SourceSettings::load(env, defaults, "/program/demo/geod/");
     const SourceSettings &v = loaded.value;
-    const QString got = loaded
-                            ? QString("%1|%2|%3").arg(v.shareDir, v.ftpHost).arg(v.ftpConnections)
-                            : loaded.error;
+    const char *modes[] = {"auto", "active", "passive"};
+    const QString got = loaded ? QString("%1|%2|%3|%4|%5")
+                                     .arg(v.shareDir, v.ftpHost)
+                                     .arg(v.ftpConnections)
+                                     .arg(modes[int(v.ftpMode)], v.sampleSheets ? "samples" : "")
+                               : loaded.error;
     QCOMPARE(got, result.replace("@USER@", userFile).replace("@SYSTEM@", systemFile));
+    for (QString &w : warnings)
+        w.replace("@USER@", userFile).replace("@SYSTEM@", systemFile);
+    QCOMPARE(loaded.warnings, warnings);
+}
+
+void TestStartup::sampleSheetsAreNamedInTheTitle()
+{
+    AppSettings settings = m_box->settings();
+    for (const bool samples : {false, true}) {
+        settings.sampleSheets = samples;
+        QVERIFY(load(settings));
+        QCOMPARE(m_window->windowTitle().endsWith(" (sample sheets)"), samples);
+    }
+}
+
+void TestStartup::unknownSettingsDoNotStopTheProgram()
+{
+    // The real program, as a script starts it: the warning is told, and the window
+    // comes up all the same, with nobody to close the box.
+    const QString config = m_box->dir.filePath("config");
+    QDir().mkpath(config + "/brindlewick");
+    writeFile(config + "/brindlewick/brindlewick.conf",
+              "[Source]\nShareDir=" + m_box->share().toUtf8() + "\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"BRINDLEWICK_SHARE_DIR", "BRINDLEWICK_FTP_HOST"})
+        env.remove(name);
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_CONFIG_DIRS", m_box->dir.filePath("no-system"));
+    env.insert("TMPDIR", m_box->dir.path());
+    env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
+    p.setProcessEnvironment(env);
+    p.start(programFolder() + "/brindlewick", {});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), "shown\n");
+    const QStringList told = QString::fromLocal8Bit(p.readAllStandardError()).split('\n');
+    QVERIFY2(told.contains("brindlewick: The setting [Source] ShareDir in " + config +
+                           "/brindlewick/brindlewick.conf is unknown and was ignored."),
+             qPrintable(told.join('\n')));
 }
 
 void TestStartup::commandLinePath_data()
