@@ -3,6 +3,7 @@
 #include "platform/ScriptedInteraction.h"
 #include "startup/CommandLine.h"
 #include "startup/SourceSettings.h"
+#include "startup/Workspace.h"
 #include "ui/frmMain.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -95,16 +97,22 @@ void TestStartup::neitherSourceIsFatal()
 
 void TestStartup::workspaceNames_data()
 {
-    // What stands under the first names before start-up, and what the window takes.
-    QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file"
-    QTest::addColumn<QString>("taken");       // the name's suffix
-    QTest::addColumn<QString>("fatal");       // the reason, when nothing is taken
+    // What stands under the first names (or in place of the temporary folder) before
+    // start-up, and what the window takes.
+    QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file";
+                                              // "all others'": every name another user's
+    QTest::addColumn<QString>("taken");       // the name's suffix; "random": mkdtemp's
+    QTest::addColumn<QString>("fatal");       // the message, when nothing is taken (@ROOT@)
+    const QString root = "Unable to use the workspace folder in the temporary folder @ROOT@: ";
     // clang-format off
     QTest::newRow("absent: created") << QStringList{} << "" << "";
     QTest::newRow("ours, mode 0777: tightened") << QStringList{"loose"} << "" << "";
     QTest::newRow("a link: passed over") << QStringList{"link"} << "-2" << "";
     QTest::newRow("another user's, then a file") << QStringList{"other user", "file"} << "-3" << "";
-    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << "it cannot be written";
+    QTest::newRow("all hundred another user's") << QStringList{"all others'"} << "random" << "";
+    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << root + "it does not exist.";
+    QTest::newRow("temporary folder is a file") << QStringList{"root a file"} << "" << root + "it is not a folder.";
+    QTest::newRow("temporary folder too long") << QStringList{"root too long"} << "" << root + "it is too long.";
     // clang-format on
 }
 
@@ -118,17 +126,27 @@ void TestStartup::workspaceNames()
     writeFile(target + "/precious.txt", "keep me");
     AppSettings settings = m_box->settings();
     const QString first = m_box->workspace().chopped(1);
+    if (planted.value(0) == "all others'")
+        planted = QStringList(Workspace::MaxNames, "other user");
     for (int i = 0; i < planted.size(); ++i) {
         const QString name = i == 0 ? first : first + QString("-%1").arg(i + 1);
         const QByteArray native = QFile::encodeName(name);
-        if (planted[i] == "link")
+        if (planted[i] == "link") {
             QVERIFY(QFile::link(target, name));
-        else if (planted[i] == "file")
+        } else if (planted[i] == "file") {
             writeFile(name, "a file");
-        else if (planted[i] == "no root")
+        } else if (planted[i] == "no root") {
             settings.tempRoot = m_box->dir.filePath("no/such/folder");
-        else
+        } else if (planted[i] == "root a file") {
+            settings.tempRoot = m_box->dir.filePath("tmp");
+            writeFile(settings.tempRoot, "a file");
+        } else if (planted[i] == "root too long") {
+            settings.tempRoot = m_box->dir.path();
+            while (settings.tempRoot.size() < 5000)
+                settings.tempRoot += "/" + QString(200, 'x');
+        } else {
             QVERIFY(QDir().mkdir(name));
+        }
         if (planted[i] == "other user")
             QCOMPARE(::chown(native.constData(), 4242, 4242), 0);
         if (planted[i] == "loose")
@@ -138,13 +156,28 @@ void TestStartup::workspaceNames()
     QCOMPARE(loaded, fatal.isEmpty());
     if (!loaded) {
         QVERIFY(m_ui.ended);
-        QCOMPARE(m_ui.messages.value(0).text,
-                 "Unable to use the workspace folder " + settings.tempRoot +
-                     QString("/DS~Temp-%1/: ").arg(::geteuid()) + fatal + '.');
+        const QString shown =
+            settings.tempRoot.size() <= 100
+                ? settings.tempRoot
+                : settings.tempRoot.left(60) + QChar(0x2026) + settings.tempRoot.right(30);
+        QCOMPARE(m_ui.messages.value(0).text, fatal.replace("@ROOT@", shown));
         return;
     }
-    const QString path = first + taken + '/';
-    QCOMPARE(m_window->workspace().path(), path);
+    const QString path = m_window->workspace().path();
+    if (taken == "random") {
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(
+                                        QRegularExpression::escape(first) + "-[A-Za-z0-9]{6}/"))
+                     .match(path)
+                     .hasMatch(),
+                 qPrintable(path));
+        // With the same lock: a second window gets a folder of its own.
+        const Workspace second = Workspace::acquire(settings.tempRoot);
+        QVERIFY(second.isValid());
+        QVERIFY(second.path() != path);
+        QCOMPARE(QFileInfo(first).ownerId(), 4242u); // the others' names untouched
+    } else {
+        QCOMPARE(path, first + taken + '/');
+    }
     QCOMPARE(QFileInfo(path).permissions() & 0x0777, QFileDevice::Permissions(0x0700));
     QVERIFY(QFile::exists(target + "/precious.txt"));
 }
