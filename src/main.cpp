@@ -51,7 +51,7 @@ int main(int argc, char *argv[])
 
     FileSystem fso;
     frmMain window(settings, fso, ui);
-    // Before the load step, so that a fatal message there stands beside its likely cause.
+    // Before the load step, so that a fatal message there comes with its likely cause.
     if (!sources.warnings.isEmpty())
         ui.showNotice(sources.warnings.join(QLatin1Char('\n')));
     if (!window.Form_Load())

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -33,7 +34,9 @@ void DesktopInteraction::showNotice(const QString &text)
                                 QMessageBox::Ok, m_parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
-    box->show();
+    // Once the event loop runs: over the main window when it has come up, or beside a
+    // message that ends the start-up, which may be what the notice explains.
+    QTimer::singleShot(0, box, &QWidget::show);
 }
 
 bool DesktopInteraction::askRetryCancel(const QString &text)
