@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -27,6 +28,79 @@ bool lstatPath(const QString &path, struct stat *st)
 bool isReadOnly(const struct stat &st)
 {
     return (st.st_mode & S_IWUSR) == 0;
+}
+
+QString folderOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// A link's own text, unresolved; empty when it cannot be read.
+QString readLink(const QString &path)
+{
+    QByteArray buffer(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer.data(), buffer.size());
+    if (n <= 0 || n >= buffer.size())
+        return QString();
+    buffer.resize(n);
+    return QFile::decodeName(buffer);
+}
+
+// The file an output path finally names, following its symbolic links, so that the
+// link is kept and the file it points to replaced; that file may not exist yet (a
+// dangling link is written through, as the shell's redirection does). A link in a
+// folder that everybody may write to, as /tmp, is followed only when it is the
+// user's or the folder owner's, as the system does when opening files there: a link
+// planted by another user must not aim the output at the user's own files.
+int resolveOutput(const QString &path, QString *target)
+{
+    QString current = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(current).constData(), &st) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            break;
+        }
+        if (!S_ISLNK(st.st_mode))
+            break;
+        if (hops == 40) // as the system counts a loop of links
+            return ELOOP;
+        const QString folder = folderOf(current);
+        struct stat dir {};
+        if (::stat(QFile::encodeName(folder).constData(), &dir) != 0)
+            return errno;
+        if ((dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH) && st.st_uid != ::geteuid() &&
+            st.st_uid != dir.st_uid)
+            return EACCES;
+        const QString link = readLink(current);
+        if (link.isEmpty())
+            return EINVAL;
+        current = link.startsWith(QLatin1Char('/')) ? link : folder + QLatin1Char('/') + link;
+    }
+    *target = current;
+    return 0;
+}
+
+// Gives a new file the owner, group and mode of the one it replaces: a private output
+// stays private. The group only where the user may set it (a group of theirs), the
+// owner only for the administrator; set-user and set-group bits are never copied.
+// extraMode: bits added for now (the draft must stay writable until it is whole).
+void takeOwnershipAndMode(int fd, const struct stat &old, mode_t extraMode)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return;
+    if (now.st_gid != old.st_gid || now.st_uid != old.st_uid) {
+        const uid_t owner = ::geteuid() == 0 ? old.st_uid : uid_t(-1);
+        // Without the right to the owner, the group alone; without that, the user's.
+        if (::fchown(fd, owner, old.st_gid) != 0 && owner != uid_t(-1) &&
+            ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
+        }
+    }
+    // Last: a change of owner clears mode bits.
+    ::fchmod(fd, (old.st_mode & 0777) | extraMode);
 }
 
 } // namespace
@@ -52,24 +126,46 @@ FsResult FileSystem::deleteFile(const QString &path, bool force)
 
 FsResult FileSystem::createDraft(const QString &path, QString *draftPath)
 {
-    const QFileInfo info(path);
-    QByteArray name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                        info.fileName() + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    QString target;
+    if (const int error = resolveOutput(path, &target); error != 0)
+        return FsResult::fromErrno(error);
+    const QString name = target.mid(target.lastIndexOf(QLatin1Char('/')) + 1);
+    QByteArray draft = QFile::encodeName(folderOf(target) + QStringLiteral("/.") + name +
+                                         QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(draft.data(), O_CLOEXEC);
     if (fd < 0)
         return FsResult::fromErrno(errno);
-    // mkostemp makes it private; the output is meant to be read as any new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    // mkostemp makes it private; it takes the old output's mode, or is meant to be read
+    // as any new file is.
+    struct stat old {};
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)) {
+        takeOwnershipAndMode(fd, old, S_IWUSR);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     ::close(fd);
-    *draftPath = QFile::decodeName(name);
+    *draftPath = QFile::decodeName(draft);
     return FsResult::ok();
 }
 
 FsResult FileSystem::replaceFile(const QString &from, const QString &to)
 {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+    QString target;
+    if (const int error = resolveOutput(to, &target); error != 0)
+        return FsResult::fromErrno(error);
+    const QByteArray draft = QFile::encodeName(from);
+    const QByteArray old = QFile::encodeName(target);
+    // Again, exactly: the tool that wrote the draft may have made it anew.
+    struct stat st {};
+    if (::stat(old.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (const int fd = ::open(draft.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
+            takeOwnershipAndMode(fd, st, 0);
+            ::close(fd);
+        }
+    }
+    if (::rename(draft.constData(), old.constData()) != 0)
         return FsResult::fromErrno(errno);
     return FsResult::ok();
 }
@@ -153,7 +249,7 @@ FsResult FsResult::fromErrno(int code)
     return failed(QString::fromLocal8Bit(std::strerror(code)), code == ENOENT, code);
 }
 
-QString FileSystem::causeText(const FsResult &result, const QString &folder)
+QString FileSystem::causeText(const FsResult &result, const QString & /*folder*/)
 {
     switch (result.code) {
     case ENOSPC:
@@ -163,9 +259,9 @@ QString FileSystem::causeText(const FsResult &result, const QString &folder)
         return QStringLiteral("the folder is read-only");
     case EACCES:
     case EPERM:
-        return ::access(QFile::encodeName(folder).constData(), W_OK) != 0
-                   ? QStringLiteral("the folder is read-only")
-                   : QStringLiteral("permission was denied");
+        // Not "read-only": a folder the user may not write is the folder's permissions,
+        // and only the read-only file system above is read-only.
+        return QStringLiteral("permission was denied");
     case ENOENT:
         return QStringLiteral("the folder does not exist");
     case EISDIR:

@@ -33,10 +33,16 @@ public:
     // and [ on this platform, and none is ever a pattern. Without force, read-only
     // files are refused. A missing file is an error with notFound set.
     virtual FsResult deleteFile(const QString &path, bool force);
-    // Creates an empty, hidden file beside path under a name of its own, readable as
-    // the user's new files are, to be written and then renamed over path.
+    // Creates an empty, hidden file under a name of its own beside the file that path
+    // names, to be written and then put in its place with replaceFile. Where path is a
+    // symbolic link, beside the file it finally points to (which need not exist yet;
+    // another user's link in a folder everybody may write to is refused). The draft
+    // has the old file's mode and group, or else is readable as the user's new files are.
     virtual FsResult createDraft(const QString &path, QString *draftPath);
-    // Renames from over to, replacing it in one step.
+    // Renames from over to, replacing it in one step. The new file takes the old one's
+    // mode and group (and owner, for the administrator); a symbolic link at to stays,
+    // and the file it points to is replaced. A hard link cannot be kept: the other
+    // names go on naming the old file.
     virtual FsResult replaceFile(const QString &from, const QString &to);
     // Renames; refuses to replace an existing destination.
     virtual FsResult moveFile(const QString &from, const QString &to);
@@ -53,6 +59,7 @@ public:
     // Text-only path helpers (the file need not exist).
     static QString parentFolderName(const QString &path);
     static QString baseName(const QString &path);
-    // A failure's cause in plain words, for a message: "the disk is full".
-    static QString causeText(const FsResult &result, const QString &folder);
+    // A failure's cause in plain words, for a message: "the disk is full". The folder
+    // is no longer needed to tell it.
+    static QString causeText(const FsResult &result, const QString &folder = QString());
 };

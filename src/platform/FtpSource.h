@@ -1,14 +1,10 @@
 #pragma once
 
+#include "FtpMode.h"
 #include "SheetSource.h"
 
 #include <atomic>
 #include <memory>
-
-// How each transfer's data connection is made. Auto: active, as the program always
-// did, until the server refuses the data port or its data connection never arrives;
-// then passive (EPSV, then PASV) for the rest of the window's builds.
-enum class FtpMode { Auto, Active, Passive };
 
 struct FtpSettings {
     QString host;      // "host" or "host:port"

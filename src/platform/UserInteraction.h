@@ -31,6 +31,9 @@ public:
 
     // Modal, one OK button.
     virtual void showMessage(const UserMessage &message) = 0;
+    // Not modal: titled "Brindlewick", warning icon, one OK button; returns at once and
+    // the program goes on, so a script that starts the program is never held up.
+    virtual void showNotice(const QString &text) = 0;
     // Modal, titled "Error", critical icon, Retry and Cancel; true for Retry.
     virtual bool askRetryCancel(const QString &text) = 0;
     // Open and Save dialogs; no value when the user cancelled.

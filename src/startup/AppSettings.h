@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FtpMode.h"
+
 #include <QStringList>
 
 // Where the program looks for everything. main() fills it from the settings;
@@ -8,7 +10,9 @@ struct AppSettings {
     QString shareDir; // the data-sheet share: holds "PDF Single Sheet/" and "PDF Metric Sheet/"
     QString ftpHost;  // "host" or "host:port"
     int ftpConnections = 4; // at most this many FTP connections in one build
-    QString tempRoot;       // where the workspace folder is made: $TMPDIR or /tmp
-    QString programDir;     // holds pdftotext, pdftk and the help file
-    QStringList arguments;  // the command line after the program name
+    FtpMode ftpMode = FtpMode::Auto;
+    bool sampleSheets = false; // no source was set: the share is the bundled samples
+    QString tempRoot;          // where the workspace folder is made: $TMPDIR or /tmp
+    QString programDir;        // holds pdftotext, pdftk and the help file
+    QStringList arguments;     // the command line after the program name
 };

@@ -4,6 +4,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,6 +21,15 @@ QString failure(const QString &path, const QString &reason)
 {
     return QStringLiteral("Unable to use the workspace folder ") + path + QStringLiteral(": ") +
            reason + QLatin1Char('.');
+}
+
+// The temporary folder's path, shortened in the middle when it would flood a message.
+QString rootFailure(const QString &root, const QString &reason)
+{
+    const QString shown =
+        root.size() <= 100 ? root : root.left(60) + QChar(0x2026) + root.right(30);
+    return QStringLiteral("Unable to use the workspace folder in the temporary folder ") + shown +
+           QStringLiteral(": ") + reason + QLatin1Char('.');
 }
 
 QByteArray native(const QString &path)
@@ -112,50 +123,89 @@ QString Workspace::defaultTempRoot()
     return QDir::isAbsolutePath(tmp) ? tmp : QStringLiteral("/tmp");
 }
 
+// Why the temporary folder cannot hold a workspace, or nothing. Said before any
+// name is tried, as no name could do better.
+QString Workspace::tempRootProblem(const QString &root)
+{
+    // Room for the workspace's name and a sheet's file name of the longest kind.
+    const QByteArray name = native(root);
+    const qsizetype room = name.size() + qsizetype(sizeof "/DS~Temp-4294967295-XXXXXX/") + NAME_MAX;
+    struct stat st {};
+    if (room >= PATH_MAX)
+        return QStringLiteral("it is too long");
+    if (::stat(name.constData(), &st) != 0) {
+        return errno == ENAMETOOLONG                 ? QStringLiteral("it is too long")
+               : errno == ENOENT || errno == ENOTDIR ? QStringLiteral("it does not exist")
+                                                     : QStringLiteral("it cannot be written");
+    }
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("it is not a folder");
+    return QString();
+}
+
+// Takes the folder at path when it is a real folder of the user's that nobody else
+// may write to and no other window holds; otherwise says why not.
+QString Workspace::take(const QString &path)
+{
+    const QByteArray name = native(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ELOOP     ? QStringLiteral("it is a link")
+               : errno == ENOTDIR ? QStringLiteral("it is not a folder")
+                                  : QStringLiteral("it cannot be written");
+    }
+    QString reason;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid())
+        reason = QStringLiteral("it belongs to another user");
+    // Ours, but others could plant files in it: close it to them.
+    else if ((st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
+        reason = QStringLiteral("it cannot be written");
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        reason = QStringLiteral("another window uses it");
+    if (!reason.isEmpty()) {
+        ::close(fd);
+        return reason;
+    }
+    release();
+    m_fd = fd;
+    m_path = path;
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    return QString();
+}
+
 Workspace Workspace::acquire(const QString &tempRoot)
 {
     Workspace ws;
     const QString root =
         tempRoot.endsWith(QLatin1Char('/')) ? tempRoot : tempRoot + QLatin1Char('/');
+    if (const QString problem = tempRootProblem(root); !problem.isEmpty()) {
+        ws.m_error = rootFailure(tempRoot, problem);
+        return ws;
+    }
     const QString first = root + QStringLiteral("DS~Temp-%1/").arg(::geteuid());
     QString firstReason;
     for (int n = 1; n <= MaxNames; ++n) {
         const QString path = n == 1 ? first : first.chopped(1) + QStringLiteral("-%1/").arg(n);
-        const QByteArray name = native(path);
-        QString reason;
-        if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+        if (::mkdir(native(path).constData(), 0700) != 0 && errno != EEXIST) {
             // The temporary folder itself refuses: no other name can do better.
-            if (firstReason.isEmpty())
-                firstReason = QStringLiteral("it cannot be written");
-            break;
+            ws.m_error = rootFailure(tempRoot, QStringLiteral("it cannot be written"));
+            return ws;
         }
-        if (const int fd =
-                ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            fd < 0) {
-            reason = errno == ELOOP     ? QStringLiteral("it is a link")
-                     : errno == ENOTDIR ? QStringLiteral("it is not a folder")
-                                        : QStringLiteral("it cannot be written");
-        } else {
-            struct stat st {};
-            if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid())
-                reason = QStringLiteral("it belongs to another user");
-            // Ours, but others could plant files in it: close it to them.
-            else if ((st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
-                reason = QStringLiteral("it cannot be written");
-            else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-                reason = QStringLiteral("another window uses it");
-            if (reason.isEmpty()) {
-                ws.m_fd = fd;
-                ws.m_path = path;
-                ws.m_device = st.st_dev;
-                ws.m_inode = st.st_ino;
-                return ws;
-            }
-            ::close(fd);
-        }
+        const QString reason = ws.take(path);
+        if (reason.isEmpty())
+            return ws;
         if (firstReason.isEmpty())
             firstReason = reason;
     }
+    // Every name is taken, by other users or other windows: one nobody can foresee,
+    // made private by the system, so that no other account can keep the program from
+    // starting.
+    QByteArray random = native(first.chopped(1) + QStringLiteral("-XXXXXX"));
+    if (::mkdtemp(random.data()) != nullptr &&
+        ws.take(QFile::decodeName(random) + QLatin1Char('/')).isEmpty())
+        return ws;
     ws.m_error = failure(first, firstReason);
     return ws;
 }

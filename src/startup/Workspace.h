@@ -19,7 +19,8 @@ public:
     Workspace &operator=(Workspace &&other) noexcept;
 
     // Takes the first usable folder below tempRoot whose lock is free, creating it
-    // when absent. On failure the workspace stays invalid and error() says why.
+    // when absent; when all are taken, a new one of a random name. On failure the
+    // workspace stays invalid and error() says why.
     static Workspace acquire(const QString &tempRoot);
     // $TMPDIR, or /tmp.
     static QString defaultTempRoot();
@@ -39,6 +40,8 @@ public:
 
 private:
     void release();
+    QString take(const QString &path);
+    static QString tempRootProblem(const QString &root);
 
     int m_fd = -1;
     QString m_path;

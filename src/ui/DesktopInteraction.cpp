@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -23,6 +24,17 @@ void DesktopInteraction::showMessage(const UserMessage &message)
     QMessageBox box(icon, message.title, message.text, QMessageBox::Ok, m_parent);
     box.setDetailedText(message.details);
     box.exec();
+}
+
+void DesktopInteraction::showNotice(const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Brindlewick"), text,
+                                QMessageBox::Ok, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    // Once the event loop runs: over the main window when it has come up, or beside a
+    // message that ends the start-up, which may be what the notice explains.
+    QTimer::singleShot(0, box, &QWidget::show);
 }
 
 bool DesktopInteraction::askRetryCancel(const QString &text)

@@ -17,6 +17,7 @@ public:
     void setParentWindow(QWidget *window) { m_parent = window; }
 
     void showMessage(const UserMessage &message) override;
+    void showNotice(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;

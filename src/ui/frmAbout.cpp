@@ -38,6 +38,32 @@ QPixmap emblem()
     return pixmap;
 }
 
+// The box is grey by design, so its texts must be black whatever the desktop's theme:
+// a dark theme's white text on this grey cannot be read. Every role is set, the
+// button's too, so nothing of the theme's colours shows through.
+QPalette classicPalette()
+{
+    const QColor grey(192, 192, 192);
+    QPalette p(grey); // black text, with light and shadow shades of the grey
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Window, grey);
+        p.setColor(group, QPalette::Base, grey);
+        p.setColor(group, QPalette::Button, grey);
+        p.setColor(group, QPalette::WindowText, Qt::black);
+        p.setColor(group, QPalette::Text, Qt::black);
+        p.setColor(group, QPalette::ButtonText, Qt::black);
+        p.setColor(group, QPalette::Highlight, QColor(0, 0, 128));
+        p.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
+    p.setColor(QPalette::Disabled, QPalette::Window, grey);
+    p.setColor(QPalette::Disabled, QPalette::Base, grey);
+    p.setColor(QPalette::Disabled, QPalette::Button, grey);
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
+    return p;
+}
+
 QLabel *label(QWidget *parent, const char *name, const QString &text, QRect geometry)
 {
     auto *l = new QLabel(text, parent);
@@ -73,10 +99,7 @@ frmAbout::frmAbout(QWidget *parent)
     setWindowIcon(appIcon());
     setFixedSize(twips(0, 0, 5205, 5160).size());
     setAutoFillBackground(true);
-    QPalette grey = palette();
-    grey.setColor(QPalette::Window, QColor(192, 192, 192));
-    grey.setColor(QPalette::Base, QColor(192, 192, 192));
-    setPalette(grey);
+    setPalette(classicPalette());
 
     auto *picIcon = label(this, "picIcon", QString(), twips(240, 240, 480, 480));
     picIcon->setPixmap(appIcon().pixmap(32, 32));

@@ -69,7 +69,8 @@ frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWi
       m_settings(std::move(settings)), m_fso(fso), m_ui(ui)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF"));
+    setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF") +
+                   (m_settings.sampleSheets ? QStringLiteral(" (sample sheets)") : QString()));
     setWindowIcon(appIcon());
     setFixedSize(px(6120), px(2640));
     createControls();
@@ -542,6 +543,7 @@ BuildConfig frmMain::buildConfig() const
     config.shareDir = m_settings.shareDir;
     config.ftpHost = m_settings.ftpHost;
     config.ftpConnections = m_settings.ftpConnections;
+    config.ftpMode = m_settings.ftpMode;
     config.ftpPassiveChosen = m_ftpPassiveChosen;
     config.workspaceDir = m_workspace.path();
     config.programDir = m_settings.programDir;

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "startup/CommandLine.h"
 #include "startup/SourceSettings.h"
+#include "startup/Workspace.h"
 #include "ui/frmMain.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -29,6 +31,8 @@ private slots:
     void workspaceChangedAfterStartUp();
     void sourceSettings_data();
     void sourceSettings();
+    void sampleSheetsAreNamedInTheTitle();
+    void unknownSettingsDoNotStopTheProgram();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile();
@@ -91,16 +95,22 @@ void TestStartup::neitherSourceIsFatal()
 
 void TestStartup::workspaceNames_data()
 {
-    // What stands under the first names before start-up, and what the window takes.
-    QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file"
-    QTest::addColumn<QString>("taken");       // the name's suffix
-    QTest::addColumn<QString>("fatal");       // the reason, when nothing is taken
+    // What stands under the first names (or in place of the temporary folder) before
+    // start-up, and what the window takes.
+    QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file";
+                                              // "all others'": every name another user's
+    QTest::addColumn<QString>("taken");       // the name's suffix; "random": mkdtemp's
+    QTest::addColumn<QString>("fatal");       // the message, when nothing is taken (@ROOT@)
+    const QString root = "Unable to use the workspace folder in the temporary folder @ROOT@: ";
     // clang-format off
     QTest::newRow("absent: created") << QStringList{} << "" << "";
     QTest::newRow("ours, mode 0777: tightened") << QStringList{"loose"} << "" << "";
     QTest::newRow("a link: passed over") << QStringList{"link"} << "-2" << "";
     QTest::newRow("another user's, then a file") << QStringList{"other user", "file"} << "-3" << "";
-    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << "it cannot be written";
+    QTest::newRow("all hundred another user's") << QStringList{"all others'"} << "random" << "";
+    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << root + "it does not exist.";
+    QTest::newRow("temporary folder is a file") << QStringList{"root a file"} << "" << root + "it is not a folder.";
+    QTest::newRow("temporary folder too long") << QStringList{"root too long"} << "" << root + "it is too long.";
     // clang-format on
 }
 
@@ -114,17 +124,27 @@ void TestStartup::workspaceNames()
     writeFile(target + "/precious.txt", "keep me");
     AppSettings settings = m_box->settings();
     const QString first = m_box->workspace().chopped(1);
+    if (planted.value(0) == "all others'")
+        planted = QStringList(Workspace::MaxNames, "other user");
     for (int i = 0; i < planted.size(); ++i) {
         const QString name = i == 0 ? first : first + QString("-%1").arg(i + 1);
         const QByteArray native = QFile::encodeName(name);
-        if (planted[i] == "link")
+        if (planted[i] == "link") {
             QVERIFY(QFile::link(target, name));
-        else if (planted[i] == "file")
+        } else if (planted[i] == "file") {
             writeFile(name, "a file");
-        else if (planted[i] == "no root")
+        } else if (planted[i] == "no root") {
             settings.tempRoot = m_box->dir.filePath("no/such/folder");
-        else
+        } else if (planted[i] == "root a file") {
+            settings.tempRoot = m_box->dir.filePath("tmp");
+            writeFile(settings.tempRoot, "a file");
+        } else if (planted[i] == "root too long") {
+            settings.tempRoot = m_box->dir.path();
+            while (settings.tempRoot.size() < 5000)
+                settings.tempRoot += "/" + QString(200, 'x');
+        } else {
             QVERIFY(QDir().mkdir(name));
+        }
         if (planted[i] == "other user")
             QCOMPARE(::chown(native.constData(), 4242, 4242), 0);
         if (planted[i] == "loose")
@@ -134,13 +154,28 @@ void TestStartup::workspaceNames()
     QCOMPARE(loaded, fatal.isEmpty());
     if (!loaded) {
         QVERIFY(m_ui.ended);
-        QCOMPARE(m_ui.messages.value(0).text,
-                 "Unable to use the workspace folder " + settings.tempRoot +
-                     QString("/DS~Temp-%1/: ").arg(::geteuid()) + fatal + '.');
+        const QString shown =
+            settings.tempRoot.size() <= 100
+                ? settings.tempRoot
+                : settings.tempRoot.left(60) + QChar(0x2026) + settings.tempRoot.right(30);
+        QCOMPARE(m_ui.messages.value(0).text, fatal.replace("@ROOT@", shown));
         return;
     }
-    const QString path = first + taken + '/';
-    QCOMPARE(m_window->workspace().path(), path);
+    const QString path = m_window->workspace().path();
+    if (taken == "random") {
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(
+                                        QRegularExpression::escape(first) + "-[A-Za-z0-9]{6}/"))
+                     .match(path)
+                     .hasMatch(),
+                 qPrintable(path));
+        // With the same lock: a second window gets a folder of its own.
+        const Workspace second = Workspace::acquire(settings.tempRoot);
+        QVERIFY(second.isValid());
+        QVERIFY(second.path() != path);
+        QCOMPARE(QFileInfo(first).ownerId(), 4242u); // the others' names untouched
+    } else {
+        QCOMPARE(path, first + taken + '/');
+    }
     QCOMPARE(QFileInfo(path).permissions() & 0x0777, QFileDevice::Permissions(0x0700));
     QVERIFY(QFile::exists(target + "/precious.txt"));
 }
@@ -220,23 +255,42 @@ void TestStartup::workspaceChangedAfterStartUp()
 void TestStartup::sourceSettings_data()
 {
     // Each place may set the keys; the first that sets one wins. Rows give what the
-    // environment, the user's file and the system's file say, then the outcome:
-    // "share|host|connections", or the message (@USER@, @SYSTEM@: the files).
+    // environment, the user's file, the system's file and the build say, then the
+    // outcome: "share|host|connections|mode|samples", or the message (@USER@,
+    // @SYSTEM@: the files), and the warnings.
     QTest::addColumn<QString>("variables"); // NAME=value;…
-    QTest::addColumn<QString>("user");      // INI text
+    QTest::addColumn<QString>("user");      // INI text; "<folder>": a folder in its place
     QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("build"); // "share|host"; empty: no share, the placeholder host
     QTest::addColumn<QString>("result");
-    const QString all =
-        "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\nFtpConnections=2\n";
+    QTest::addColumn<QStringList>("warnings");
+    const QString all = "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\n"
+                        "FtpConnections=2\nFtpMode=passive\n";
+    const QString built = "/build/share|build.example";
+    const QString samples = "/program/demo/geod/||4|auto|samples";
     // clang-format off
-    QTest::newRow("defaults") << "" << "" << "" << "/build/share|build.example|4";
-    QTest::newRow("system file") << "" << "" << all << "/sys/share|sys.example:2121|2";
-    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\n" << all << "/sys/share|user.example|2";
-    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21" << "[Sources]\nShareDir=/user/share\n" << all << "/env/share|[::1]:21|2";
-    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'.";
-    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'.";
-    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'.";
-    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'.";
+    QTest::newRow("nothing set: the samples") << "" << "" << "" << "" << samples << QStringList{};
+    QTest::newRow("the build's own sources") << "" << "" << "" << built << "/build/share|build.example|4|auto|" << QStringList{};
+    QTest::newRow("only a host: FTP, never the samples") << "" << "" << "[Sources]\nFtpHost=ftp.office.example\n" << "" << "|ftp.office.example|4|auto|" << QStringList{};
+    QTest::newRow("only a share, from the environment") << "BRINDLEWICK_SHARE_DIR=/env/share" << "" << "" << "" << "/env/share||4|auto|" << QStringList{};
+    QTest::newRow("the placeholder host written out is set") << "" << "[Sources]\nFtpHost=ftp.geodesy.invalid\n" << "" << "" << "|ftp.geodesy.invalid|4|auto|" << QStringList{};
+    QTest::newRow("system file") << "" << "" << all << built << "/sys/share|sys.example:2121|2|passive|" << QStringList{};
+    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\nFtpMode=Active\n" << all << "" << "/sys/share|user.example|2|active|" << QStringList{};
+    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21;BRINDLEWICK_FTP_MODE=auto" << "[Sources]\nShareDir=/user/share\n" << all << "" << "/env/share|[::1]:21|2|auto|" << QStringList{};
+    QTest::newRow("misspelt section: the samples, and said") << "" << "[Source]\nFtpHost=ftp.office.example\n" << "" << "" << samples
+        << QStringList{"The setting [Source] FtpHost in @USER@ is unknown and was ignored."};
+    QTest::newRow("unknown keys beside known ones") << "" << "" << "sharedir=/x\n[Sources]\nFtpHost=h.example\nFtpTimeout=30\n" << "" << "|h.example|4|auto|"
+        << QStringList{"The setting [Sources] FtpTimeout in @SYSTEM@ is unknown and was ignored.", "The setting sharedir in @SYSTEM@ is unknown and was ignored."};
+    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'." << QStringList{};
+    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'." << QStringList{};
+    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'." << QStringList{};
+    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'." << QStringList{};
+    QTest::newRow("unknown mode") << "" << "" << "[Sources]\nFtpMode=pasive\n" << "" << "The setting FtpMode in @SYSTEM@ is not active, passive or auto: 'pasive'." << QStringList{};
+    QTest::newRow("host with a line feed") << "BRINDLEWICK_FTP_HOST=ftp.office.example\n" << "" << "" << "" << "The setting BRINDLEWICK_FTP_HOST in the environment has white space around it: 'ftp.office.example\\n'." << QStringList{};
+    QTest::newRow("quoted space in a file") << "" << "" << "[Sources]\nFtpHost=\"ftp.office.example \"\n" << "" << "The setting FtpHost in @SYSTEM@ has white space around it: 'ftp.office.example '." << QStringList{};
+    QTest::newRow("tab inside a share") << "" << "[Sources]\nShareDir=/mnt/ge\\tod\n" << "" << "" << "The setting ShareDir in @USER@ holds a control character: '/mnt/ge\\tod'." << QStringList{};
+    QTest::newRow("control character") << "BRINDLEWICK_SHARE_DIR=/mnt/\x01geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment holds a control character: '/mnt/\\x01geod'." << QStringList{};
+    QTest::newRow("settings file unreadable") << "" << "<folder>" << all << "" << "The settings file @USER@ cannot be read." << QStringList{};
     // clang-format on
 }
 
@@ -245,7 +299,9 @@ void TestStartup::sourceSettings()
     QFETCH(QString, variables);
     QFETCH(QString, user);
     QFETCH(QString, system);
+    QFETCH(QString, build);
     QFETCH(QString, result);
+    QFETCH(QStringList, warnings);
     const QString userFile = m_box->dir.filePath("home/brindlewick/brindlewick.conf");
     const QString systemFile = m_box->dir.filePath("xdg/brindlewick/brindlewick.conf");
     QProcessEnvironment env;
@@ -256,18 +312,64 @@ void TestStartup::sourceSettings()
         env.insert(pair.section('=', 0, 0), pair.section('=', 1));
     for (const auto &[path, text] : {std::pair{userFile, user}, std::pair{systemFile, system}}) {
         QDir().mkpath(QFileInfo(path).path());
-        if (!text.isEmpty())
+        if (text == "<folder>")
+            QVERIFY(QDir().mkdir(path));
+        else if (!text.isEmpty())
             writeFile(path, text.toUtf8());
     }
     SourceSettings defaults;
-    defaults.shareDir = "/build/share";
-    defaults.ftpHost = "build.example";
-    const SourceSettings::Loaded loaded = SourceSettings::load(env, defaults);
+    defaults.shareDir = build.section('|', 0, 0);
+    defaults.ftpHost = build.isEmpty() ? SourceSettings::placeholderHost() : build.section('|', 1);
+    const SourceSettings::Loaded loaded =
+        SourceSettings::load(env, defaults, "/program/demo/geod/");
     const SourceSettings &v = loaded.value;
-    const QString got = loaded
-                            ? QString("%1|%2|%3").arg(v.shareDir, v.ftpHost).arg(v.ftpConnections)
-                            : loaded.error;
+    const char *modes[] = {"auto", "active", "passive"};
+    const QString got = loaded ? QString("%1|%2|%3|%4|%5")
+                                     .arg(v.shareDir, v.ftpHost)
+                                     .arg(v.ftpConnections)
+                                     .arg(modes[int(v.ftpMode)], v.sampleSheets ? "samples" : "")
+                               : loaded.error;
     QCOMPARE(got, result.replace("@USER@", userFile).replace("@SYSTEM@", systemFile));
+    for (QString &w : warnings)
+        w.replace("@USER@", userFile).replace("@SYSTEM@", systemFile);
+    QCOMPARE(loaded.warnings, warnings);
+}
+
+void TestStartup::sampleSheetsAreNamedInTheTitle()
+{
+    AppSettings settings = m_box->settings();
+    for (const bool samples : {false, true}) {
+        settings.sampleSheets = samples;
+        QVERIFY(load(settings));
+        QCOMPARE(m_window->windowTitle().endsWith(" (sample sheets)"), samples);
+    }
+}
+
+void TestStartup::unknownSettingsDoNotStopTheProgram()
+{
+    // The real program, as a script starts it: the warning is told, and the window
+    // comes up all the same, with nobody to close the box.
+    const QString config = m_box->dir.filePath("config");
+    QDir().mkpath(config + "/brindlewick");
+    writeFile(config + "/brindlewick/brindlewick.conf",
+              "[Source]\nShareDir=" + m_box->share().toUtf8() + "\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"BRINDLEWICK_SHARE_DIR", "BRINDLEWICK_FTP_HOST"})
+        env.remove(name);
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_CONFIG_DIRS", m_box->dir.filePath("no-system"));
+    env.insert("TMPDIR", m_box->dir.path());
+    env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
+    p.setProcessEnvironment(env);
+    p.start(programFolder() + "/brindlewick", {});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), "shown\n");
+    const QStringList told = QString::fromLocal8Bit(p.readAllStandardError()).split('\n');
+    QVERIFY2(told.contains("brindlewick: The setting [Source] ShareDir in " + config +
+                           "/brindlewick/brindlewick.conf is unknown and was ignored."),
+             qPrintable(told.join('\n')));
 }
 
 void TestStartup::commandLinePath_data()

@@ -5,6 +5,11 @@ void ScriptedInteraction::showMessage(const UserMessage &message)
     messages.append({message.title, message.text, false, message.details, message.icon});
 }
 
+void ScriptedInteraction::showNotice(const QString &text)
+{
+    notices << text;
+}
+
 bool ScriptedInteraction::askRetryCancel(const QString &text)
 {
     messages.append({QStringLiteral("Error"), text, true, QString()});

@@ -18,6 +18,7 @@ public:
     };
 
     void showMessage(const UserMessage &message) override;
+    void showNotice(const QString &text) override;
     bool askRetryCancel(const QString &text) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
     std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
@@ -32,6 +33,7 @@ public:
     std::optional<QString> nextFile;
 
     QList<Message> messages;
+    QStringList notices; // the texts of boxes that did not wait
     QStringList dialogTitles;
     QStringList dialogStarts; // the path each dialog opened with
     QStringList helpShown;
