@@ -54,6 +54,7 @@ std::optional<UserMessage> BuildReport::message() const
     switch (outcome) {
     case NothingFetched:
         return UserMessage::error(
+            (sourceLost.isEmpty() ? QString() : sourceLost + QStringLiteral("\r\n")) +
             QStringLiteral("No data sheet could be fetched; no output file was written."));
     case NothingReadable:
         return UserMessage::error(QStringLiteral("None of the data sheets fetched could be "

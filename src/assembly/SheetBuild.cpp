@@ -123,6 +123,14 @@ void SheetBuild::onOpened(bool ok, const QString &detail)
 {
     if (!m_running)
         return;
+    if (!ok && !m_scheduler->sourceLost().isEmpty()) {
+        // It refused us, or never answered: that is the news, not the folder.
+        finish(BuildReport::SourceMissing, m_scheduler->sourceLost(),
+               QStringLiteral("The FTP server ") + m_config.ftpHost +
+                   QStringLiteral(" was asked for the folder ") + paths().folder +
+                   QLatin1Char('.'));
+        return;
+    }
     if (!ok) {
         const QString where = m_config.mode == SourceMode::Ftp
                                   ? QString(QStringLiteral("The FTP server ") + m_config.ftpHost +

@@ -525,13 +525,14 @@ void FtpSource::Worker::giveUp(const QString &why)
         queued.push_back(t->job);
         delete t;
     }
+    // Told first, so that whoever hears the answers knows why.
+    m_mailbox->post([source = m_source, why] { emit source->lost(why); });
     for (const Job &job : queued) {
         if (job.id < 0)
             answerProbe(false, why);
         else
             answer(job.id, {FetchResult::SourceLost, 0, why});
     }
-    m_mailbox->post([source = m_source, why] { emit source->lost(why); });
 }
 
 void FtpSource::Worker::answer(int id, const FetchResult &result)
