@@ -126,6 +126,8 @@ bool FtpServer::start()
         args << "--refuse-port";
     if (m_options.loseDataConnections)
         args << "--lose-data-connections";
+    if (m_options.chaosSeed >= 0)
+        args << "--chaos" << QString::number(m_options.chaosSeed);
     m_process.start("/usr/bin/python3", args);
     // It says which port it listens on once it does.
     while (m_process.waitForReadyRead(30000)) {

@@ -53,6 +53,7 @@ public:
         bool silentRetr = false;          // never answer a RETR
         bool refusePort = false;          // refuse active mode
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
+        int chaosSeed = -1;               // misbehave at random, from this seed
         QString cutShort; // this file is sent short of its end, its whole size announced
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}

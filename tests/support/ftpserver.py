@@ -4,7 +4,7 @@ with the ways real servers misbehave:
 
   ftpserver.py <root> [--port P] [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
                [--end-after N] [--silent-retr] [--refuse-port] [--lose-data-connections]
-               [--cut-short NAME] [--log-retr]
+               [--cut-short NAME] [--log-retr] [--chaos SEED]
 
 It listens on P, or on a port of its own choosing, and prints "port <n>" once it does.
 
@@ -22,11 +22,15 @@ It listens on P, or on a port of its own choosing, and prints "port <n>" once it
 --cut-short        send the file NAME but its last 10 bytes, after announcing its
                    whole size, and call the transfer complete
 --log-retr         print "RETR <name>" for every RETR received
+--chaos            misbehave at random (for soak runs): refuse one connection in ten with
+                   421 at its greeting, leave one RETR in forty unanswered, and send one
+                   file in twenty short of its end after announcing its whole size
 """
 
 import argparse
 import io
 import os
+import random
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -47,9 +51,11 @@ def main():
     parser.add_argument("--lose-data-connections", action="store_true")
     parser.add_argument("--cut-short", default="")
     parser.add_argument("--log-retr", action="store_true")
+    parser.add_argument("--chaos", type=int, default=-1)
     options = parser.parse_args()
 
     sent = [0]
+    chaos = random.Random(options.chaos) if options.chaos >= 0 else None
 
     class Handler(FTPHandler):
         def respond(self, resp, logfun=None):
@@ -70,12 +76,21 @@ def main():
                 os._exit(0)
 
         _announce = None
+        _cut = False
+
+        def handle(self):
+            if chaos and chaos.random() < 0.1:
+                self.respond("421 Too many connections, try again later.")
+                self.close_when_done()
+                return
+            return FTPHandler.handle(self)
 
         def ftp_RETR(self, file):
             if options.log_retr:
                 print("RETR " + os.path.basename(file), flush=True)
-            if options.silent_retr:
+            if options.silent_retr or (chaos and chaos.random() < 0.025):
                 return  # never answered
+            self._cut = bool(chaos and chaos.random() < 0.05)
             return FTPHandler.ftp_RETR(self, file)
 
         def ftp_PORT(self, line):
@@ -89,8 +104,8 @@ def main():
             return FTPHandler.ftp_EPRT(self, line)
 
         def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
-            if cmd == "RETR" and options.cut_short and \
-                    os.path.basename(file.name) == options.cut_short:
+            if cmd == "RETR" and (self._cut or options.cut_short and
+                                  os.path.basename(file.name) == options.cut_short):
                 self._announce = os.fstat(file.fileno()).st_size
                 cut = io.BytesIO(file.read(max(0, self._announce - 10)))
                 cut.name = file.name
