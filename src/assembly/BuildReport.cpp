@@ -49,19 +49,133 @@ bool BuildReport::serverStoppedAnswering() const
     return sourceLost == QStringLiteral("The FTP server stopped answering.");
 }
 
+namespace {
+
+// "The FTP server stopped answering." as a clause: "the FTP server stopped answering".
+QString asClause(QString sentence)
+{
+    if (sentence.endsWith(QLatin1Char('.')))
+        sentence.chop(1);
+    if (!sentence.isEmpty())
+        sentence[0] = sentence[0].toLower();
+    return sentence;
+}
+
+// The missing GSIDs by cause, in the order causes arise, each with its title.
+QList<std::pair<QString, QStringList>> groupedMissing(const BuildReport &report)
+{
+    const QString source =
+        report.sourceName.isEmpty() ? QStringLiteral("the source") : report.sourceName;
+    const auto title = [&](MissingCause cause) -> QString {
+        switch (cause) {
+        case MissingCause::NotOnSource:
+            return QStringLiteral("Could not be fetched, not on ") + source;
+        case MissingCause::TransferFailed:
+            return QStringLiteral("Could not be fetched, the transfer failed");
+        case MissingCause::SourceLost:
+            return QStringLiteral("Could not be fetched, ") +
+                   (report.sourceLost.isEmpty() ? source + QStringLiteral(" stopped serving")
+                                                : asClause(report.sourceLost));
+        case MissingCause::TextFailed:
+            return QStringLiteral("Could not be read by pdftotext (it failed)");
+        case MissingCause::TextCrashed:
+            return QStringLiteral("Could not be read by pdftotext (it crashed)");
+        case MissingCause::TextTimedOut:
+            return QStringLiteral("Could not be read by pdftotext (it ran out of time)");
+        case MissingCause::MergeRefused:
+            return QStringLiteral("Refused by pdftk");
+        }
+        return QString();
+    };
+    QList<std::pair<QString, QStringList>> groups;
+    for (const MissingCause cause :
+         {MissingCause::NotOnSource, MissingCause::TransferFailed, MissingCause::SourceLost,
+          MissingCause::TextFailed, MissingCause::TextCrashed, MissingCause::TextTimedOut,
+          MissingCause::MergeRefused}) {
+        QStringList gsids;
+        for (const BuildReport::Missing &m : report.missing) {
+            if (m.cause == cause)
+                gsids << m.gsid;
+        }
+        if (!gsids.isEmpty())
+            groups.append({title(cause), gsids});
+    }
+    return groups;
+}
+
+} // namespace
+
+QString BuildReport::missingText() const
+{
+    QStringList lines;
+    qsizetype listed = 0;
+    for (const auto &[title, gsids] : groupedMissing(*this)) {
+        const qsizetype room = qMax<qsizetype>(0, MissingListed - listed);
+        QString line = title + QStringLiteral(": ");
+        if (room == 0) {
+            line += QStringLiteral("%1 GSIDs").arg(gsids.size());
+        } else {
+            line += gsids.mid(0, room).join(QStringLiteral(", "));
+            if (gsids.size() > room)
+                line += QStringLiteral(", and %1 more").arg(gsids.size() - room);
+        }
+        listed += qMin(room, gsids.size());
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString BuildReport::missingDetails() const
+{
+    QStringList blocks;
+    for (const auto &[title, gsids] : groupedMissing(*this))
+        blocks << title + QStringLiteral(":\n") + gsids.join(QLatin1Char('\n'));
+    return blocks.join(QStringLiteral("\n\n"));
+}
+
+QString BuildReport::mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete)
+{
+    QString why;
+    const QString said =
+        QString::fromLocal8Bit(failure.errorOutput).trimmed().section(QLatin1Char('\n'), 0, 0);
+    if (diskFull || failure.errorOutput.contains("No space left on device"))
+        why = QStringLiteral("the disk is full");
+    else if (failure.result >= ShellResult::StartErrorBase &&
+             failure.result < ShellResult::StartErrorBase + 1000)
+        why = QStringLiteral("it could not be started");
+    else if (failure.result == ShellResult::TimedOut)
+        why = QStringLiteral("it stopped answering");
+    else if (failure.crashed)
+        why = QStringLiteral("it crashed");
+    else if (incomplete)
+        why = QStringLiteral("it wrote an incomplete file");
+    else if (!said.isEmpty())
+        why = QStringLiteral("it said: ") + said;
+    else
+        why = QStringLiteral("it ended with status %1").arg(failure.exitCode);
+    return QStringLiteral("The program pdftk could not write the output file (") + why +
+           QStringLiteral(").");
+}
+
 std::optional<UserMessage> BuildReport::message() const
 {
+    const QString lost = sourceLost.isEmpty() ? QString() : sourceLost + QLatin1Char('\n');
+    const QString kept = output.isEmpty() ? QString()
+                                          : QStringLiteral("\nThe output file ") + output +
+                                                QStringLiteral(" was not changed.");
     switch (outcome) {
     case NothingFetched:
         return UserMessage::error(
-            (sourceLost.isEmpty() ? QString() : sourceLost + QStringLiteral("\r\n")) +
-            QStringLiteral("No data sheet could be fetched; no output file was written."));
+            lost + QStringLiteral("No data sheet could be fetched; no output file was written."),
+            missingDetails());
     case NothingReadable:
         return UserMessage::error(QStringLiteral("None of the data sheets fetched could be "
-                                                 "read; no output file was written."),
-                                  missingDetails(missingGsids()));
-    case TextToolFailed:
+                                                 "read; no output file was written.\n") +
+                                      missingText(),
+                                  missingDetails());
     case MergeFailed:
+        return UserMessage::error(problem + kept, details);
+    case TextToolFailed:
     case WorkspaceFailed:
         return UserMessage::error(problem, details);
     case SourceMissing:
@@ -77,9 +191,15 @@ std::optional<UserMessage> BuildReport::message() const
     }
     if (missing.isEmpty())
         return std::nullopt;
-    const QString lost = sourceLost.isEmpty() ? QString() : sourceLost + QStringLiteral("\r\n");
-    return UserMessage::error(lost + missingMessage(missingGsids()),
-                              missingDetails(missingGsids()));
+    // It made something: say what, and what it could not, by cause.
+    return UserMessage{UserMessage::Warning, QStringLiteral("Brindlewick"),
+                       QStringLiteral("The output file %1 was written with %2 of %3 data sheets.\n")
+                               .arg(output)
+                               .arg(total - missing.size())
+                               .arg(total) +
+                           lost + QLatin1Char('\n') + missingText() +
+                           QStringLiteral("\n\nThey were left in the list."),
+                       missingDetails()};
 }
 
 QString BuildReport::outputNameError(const QString &outputPath, const QString &workspaceDir)
@@ -125,18 +245,4 @@ QString BuildReport::refusal(const QString &outputPath, const QString &listFile,
     if (why.isEmpty())
         why = toolProblem(programDir);
     return why;
-}
-
-QString BuildReport::missingMessage(const QStringList &gsids)
-{
-    QString text = QStringLiteral("No data sheet could be fetched for these GSIDs:\r\n") +
-                   gsids.mid(0, MissingListed).join(QStringLiteral(", "));
-    if (gsids.size() > MissingListed)
-        text += QStringLiteral(", and %1 more").arg(gsids.size() - MissingListed);
-    return text + QStringLiteral("\r\nThey were left in the list.");
-}
-
-QString BuildReport::missingDetails(const QStringList &gsids)
-{
-    return gsids.join(QLatin1Char('\n'));
 }

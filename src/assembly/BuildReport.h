@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ShellAndWait.h"
 #include "platform/UserInteraction.h"
 
 #include <QList>
@@ -41,6 +42,7 @@ struct BuildReport {
 
     Outcome outcome = Written;
     QString output;         // the output file's path
+    QString sourceName;     // "the share" or "the FTP server"
     qsizetype total = 0;    // GSIDs in the list
     QList<Missing> missing; // GSIDs not in the output, in list order
     QString problem;        // what went wrong, in words, when the build failed
@@ -64,8 +66,13 @@ struct BuildReport {
                            const QString &workspaceDir, const QString &workspaceProblem,
                            const QString &programDir);
 
-    static QString missingMessage(const QStringList &gsids);
-    static QString missingDetails(const QStringList &gsids);
+    // The missing GSIDs grouped by cause, a line a group: the first few in the text,
+    // all of them, one per line, in the details.
+    QString missingText() const;
+    QString missingDetails() const;
+    // Why pdftk could not write the output: the run that failed, and whether the disk
+    // filled up.
+    static QString mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete);
 };
 
 Q_DECLARE_METATYPE(BuildReport)

@@ -17,6 +17,7 @@
 
 #include <optional>
 #include <stdlib.h>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -38,6 +39,24 @@ void removeLater(const QString &folder)
     if (folder.isEmpty())
         return;
     startWorkerThread([folder] { QDir(folder).removeRecursively(); });
+}
+
+// pdftk ends every file it writes with the end-of-file marker; a file cut short by a
+// tool that failed half-way has none.
+bool isWholePdf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        return false;
+    file.seek(qMax<qint64>(0, file.size() - 1024));
+    return file.read(1024).contains("%%EOF");
+}
+
+bool diskFull(const QString &path)
+{
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &fs) == 0 &&
+           fs.f_bavail == 0;
 }
 
 } // namespace
@@ -136,10 +155,14 @@ void SheetBuild::onOpened(bool ok, const QString &detail)
                                   ? QString(QStringLiteral("The FTP server ") + m_config.ftpHost +
                                             QStringLiteral(" answered, but its folder "))
                                   : QStringLiteral("The folder ");
-        const QString tried = where + paths().folder + QStringLiteral(" could not be entered");
-        finish(BuildReport::SourceMissing, QString(),
-               tried + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail) +
-                   QLatin1Char('.'));
+        QString tried = where + paths().folder + QStringLiteral(" could not be entered");
+        tried += (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail) + QLatin1Char('.');
+        if (m_config.mode == SourceMode::Ftp)
+            tried = QStringLiteral("The share folder ") + m_config.shareDir +
+                    QStringLiteral(" was not used: it could not be seen when the program "
+                                   "started.\n") +
+                    tried;
+        finish(BuildReport::SourceMissing, QString(), tried);
         return;
     }
     m_scheduler->start(m_gsids);
@@ -192,9 +215,11 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
         if (bad.contains(sheet.path))
             m_refused.append({sheet.gsid, MissingCause::MergeRefused});
     }
-    if (!outcome.merged || QFileInfo(m_output->draft()).size() == 0) {
-        finish(BuildReport::MergeFailed, QStringLiteral("The output file ") + m_output->path() +
-                                             QStringLiteral(" could not be written."));
+    const bool incomplete = outcome.merged && !isWholePdf(m_output->draft());
+    if (!outcome.merged || incomplete) {
+        finish(BuildReport::MergeFailed,
+               BuildReport::mergeProblem(outcome.failure, diskFull(m_output->draft()), incomplete),
+               QString::fromLocal8Bit(outcome.failure.errorOutput).trimmed());
         return;
     }
     const QPointer<SheetBuild> self(this);
@@ -223,6 +248,8 @@ void SheetBuild::finish(BuildReport::Outcome outcome, const QString &problem,
     BuildReport report;
     report.outcome = outcome;
     report.output = m_output ? m_output->path() : QString();
+    report.sourceName = m_config.mode == SourceMode::Ftp ? QStringLiteral("the FTP server")
+                                                         : QStringLiteral("the share");
     report.total = m_gsids.size();
     report.problem = problem;
     report.details = details;

@@ -68,8 +68,10 @@ private slots:
     void mergesInOrderedBatches();
     void replacingTheOutput_data();
     void replacingTheOutput();
+    void failedMergeKeepsEveryOtherFile_data();
     void failedMergeKeepsEveryOtherFile();
     void unmergeableSheetsLeftOut();
+    void everyCauseNamed();
     void workspaceFullStopsTheBuild();
     void misbehavingTextTool_data();
     void misbehavingTextTool();
@@ -320,8 +322,27 @@ void TestSheetBuild::replacingTheOutput()
     QCOMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"});
 }
 
+void TestSheetBuild::failedMergeKeepsEveryOtherFile_data()
+{
+    // pdftk's stand-in, after the shebang; @OUT@: the file it is to write.
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("why");
+    // clang-format off
+    QTest::newRow("crashes") << QByteArray("kill -SEGV $$\n") << "it crashed";
+    QTest::newRow("says why") << QByteArray("echo 'Error: Failed to open output file: x' >&2\n"
+                                            "echo 'more' >&2\nexit 1\n")
+                              << "it said: Error: Failed to open output file: x";
+    QTest::newRow("disk full") << QByteArray("echo 'java.io.IOException: No space left on device' >&2\n"
+                                             "exit 1\n") << "the disk is full";
+    QTest::newRow("writes half a file") << QByteArray("printf '%%PDF-1.4\\n1 0 obj' > \"$(eval echo \\${$#})\"\n")
+                                        << "it wrote an incomplete file";
+    // clang-format on
+}
+
 void TestSheetBuild::failedMergeKeepsEveryOtherFile()
 {
+    QFETCH(QByteArray, script);
+    QFETCH(QString, why);
     const QString name = "*.pdf"; // an output name that is a pattern matches nothing else
     const QString docs = m_box->dir.filePath("docs/");
     QDir().mkpath(docs);
@@ -329,11 +350,13 @@ void TestSheetBuild::failedMergeKeepsEveryOtherFile()
         writeFile(docs + other, "keep me");
     writeFile(docs + name, "the old output");
     m_out = docs + name;
-    QTemporaryDir tools; // a pdftk that fails at once
-    standInTools(tools.path(), {{"pdftk", "exit 1\n"}});
+    QTemporaryDir tools;
+    standInTools(tools.path(), {{"pdftk", script}});
     const Run r = run(shareConfig(tools.path()), {"100"});
     QCOMPARE(r.report.outcome, BuildReport::MergeFailed);
-    QCOMPARE(r.report.problem, "The output file " + m_out + " could not be written.");
+    QCOMPARE(r.report.problem, "The program pdftk could not write the output file (" + why + ").");
+    QCOMPARE(r.report.message()->text,
+             r.report.problem + "\nThe output file " + m_out + " was not changed.");
     QCOMPARE(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              (QStringList{name, "a.pdf", "b.pdf", "c.txt"}));
     QCOMPARE(readFile(m_out), QByteArray("the old output"));
@@ -354,6 +377,41 @@ void TestSheetBuild::unmergeableSheetsLeftOut()
     QCOMPARE(r.report.missingGsids(), (QStringList{"301", "302"}));
     QCOMPARE(r.report.missing[0].cause, MissingCause::MergeRefused);
     QCOMPARE(stationNamesOf(m_out), (QStringList{"A=B", "alder", "ZULU POINT"}));
+}
+
+void TestSheetBuild::everyCauseNamed()
+{
+    // Each GSID of the list misses the output for a cause of its own, and is told
+    // under it: not on the share, a pipe in its place, pdftotext crashing, hanging or
+    // failing on it, pdftk refusing it.
+    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
+    QCOMPARE(::mkfifo(QFile::encodeName(english + "GSID_604.pdf").constData(), 0600), 0);
+    QCOMPARE(QProcess::execute("qpdf", {"--encrypt", "", "owner", "256", "--",
+                                        english + "GSID_500.pdf", english + "GSID_301.pdf"}),
+             0);
+    QTemporaryDir tools;
+    standInTools(tools.path(),
+                 {{"pdftotext", "case \"$3\" in\n"
+                                "*/Temp-2.pdf) kill -SEGV $$ ;;\n"
+                                "*/Temp-3.pdf) exec sleep 600 ;;\n"
+                                "*/Temp-4.pdf) exit 1 ;;\n"
+                                "esac\nexec " +
+                                    programFolder().toUtf8() + "/pdftotext \"$@\"\n"}});
+    BuildConfig config = shareConfig(tools.path());
+    config.textTimeOutMs = 500;
+    config.textRuns = 1;
+    const QStringList gsids = {"100", "200", "300", "400", "404", "604", "301"};
+    const Run r = run(config, gsids);
+    QCOMPARE(r.report.outcome, BuildReport::Written);
+    QCOMPARE(stationNamesOf(m_out), QStringList{"ZULU POINT"});
+    const QList<MissingCause> causes = {MissingCause::TextCrashed,    MissingCause::TextTimedOut,
+                                        MissingCause::TextFailed,     MissingCause::NotOnSource,
+                                        MissingCause::TransferFailed, MissingCause::MergeRefused};
+    QCOMPARE(r.report.missingGsids(), gsids.mid(1));
+    for (int i = 0; i < causes.size(); ++i)
+        QCOMPARE(r.report.missing[i].cause, causes[i]);
+    QCOMPARE(r.report.message()->text.section('\n', 0, 0),
+             "The output file " + m_out + " was written with 1 of 7 data sheets.");
 }
 
 void TestSheetBuild::workspaceFullStopsTheBuild()

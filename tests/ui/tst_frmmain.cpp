@@ -603,19 +603,24 @@ void TestFrmMain::continueReportsMissingSheets()
     build();
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
     // What is missing stays for another try, and the output written is not named
-    // again, so a second Continue cannot overwrite it.
+    // again, so a second Continue cannot overwrite it. The message says what was made.
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), "");
     QCOMPARE(labelText("lblCount"), "2 Data Sheets Loaded");
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "No data sheet could be fetched for these GSIDs:\r\n404, 405"
-                                    "\r\nThey were left in the list.");
-    QCOMPARE(m_ui.messages[0].details, "404\n405");
+    QCOMPARE(m_ui.messages[0].title, "Brindlewick");
+    QCOMPARE(m_ui.messages[0].icon, UserMessage::Warning);
+    QCOMPARE(m_ui.messages[0].text, "The output file " + out +
+                                        " was written with 1 of 3 data sheets.\n\n"
+                                        "Could not be fetched, not on the share: 404, 405\n\n"
+                                        "They were left in the list.");
+    QCOMPARE(m_ui.messages[0].details, "Could not be fetched, not on the share:\n404\n405");
 
     // Nothing fetched at all: told, and the list and paths are kept.
     edit("txtOutFile")->setText(out);
     build();
     QCOMPARE(m_ui.messages.size(), 2);
+    QCOMPARE(m_ui.messages[1].title, "Error");
     QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was written.");
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), out);
