@@ -46,6 +46,7 @@ int main(int argc, char *argv[])
     settings.ftpConnections = sources.value.ftpConnections;
     settings.ftpMode = sources.value.ftpMode;
     settings.sampleSheets = sources.value.sampleSheets;
+    settings.bookmarks = sources.value.bookmarks;
     settings.tempRoot = Workspace::defaultTempRoot();
     settings.arguments = app.arguments().mid(1);
 

@@ -133,7 +133,8 @@ QString BuildReport::missingDetails() const
     return blocks.join(QStringLiteral("\n\n"));
 }
 
-QString BuildReport::mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete)
+QString BuildReport::mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete,
+                                  bool bookmarks)
 {
     QString why;
     const QString said =
@@ -153,8 +154,10 @@ QString BuildReport::mergeProblem(const ShellResult &failure, bool diskFull, boo
         why = QStringLiteral("it said: ") + said;
     else
         why = QStringLiteral("it ended with status %1").arg(failure.exitCode);
-    return QStringLiteral("The program pdftk could not write the output file (") + why +
-           QStringLiteral(").");
+    return (bookmarks ? QStringLiteral("The program pdftk could not add the bookmarks to the "
+                                       "output file (")
+                      : QStringLiteral("The program pdftk could not write the output file (")) +
+           why + QStringLiteral(").");
 }
 
 std::optional<UserMessage> BuildReport::message() const

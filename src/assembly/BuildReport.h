@@ -70,9 +70,10 @@ struct BuildReport {
     // all of them, one per line, in the details.
     QString missingText() const;
     QString missingDetails() const;
-    // Why pdftk could not write the output: the run that failed, and whether the disk
-    // filled up.
-    static QString mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete);
+    // Why pdftk could not write the output (or, with bookmarks, add them to it): the
+    // run that failed, whether the disk filled up or the file came out incomplete.
+    static QString mergeProblem(const ShellResult &failure, bool diskFull, bool incomplete,
+                                bool bookmarks = false);
 };
 
 Q_DECLARE_METATYPE(BuildReport)

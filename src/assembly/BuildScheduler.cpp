@@ -248,7 +248,7 @@ void BuildScheduler::name(qsizetype index)
         return;
     }
     m_sheets.append(
-        {index, gsid, m_settings.folder + named.fileName, named.stem, QString(), item.pages});
+        {index, gsid, m_settings.folder + named.fileName, named.stem, named.station, item.pages});
 }
 
 QList<BuildReport::Missing> BuildScheduler::missing() const

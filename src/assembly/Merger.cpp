@@ -3,6 +3,8 @@
 #include "MergePlan.h"
 #include "platform/FileSystem.h"
 
+#include <QFile>
+
 Merger::Merger(MergeJob job, FileSystem &fso)
     : m_job(std::move(job)), m_fso(fso),
       m_budget(m_job.argumentBudget > 0 ? m_job.argumentBudget : MergePlan::systemArgumentBudget())
@@ -13,26 +15,78 @@ MergeOutcome Merger::run()
 {
     MergeOutcome outcome;
     const QStringList &sheets = m_job.sheets;
-    outcome.merged = merge(sheets, m_job.output);
+    const bool marked = !m_job.titles.isEmpty();
+    // With bookmarks, the merge is only a first step, made in the build's folder.
+    const QString merged =
+        marked ? m_job.scratchDir + QStringLiteral("~merged.part") : m_job.output;
+    QStringList included = sheets;
+    outcome.merged = merge(sheets, merged);
     // A tool that crashed or hung says nothing about the sheets: no search then.
     const bool refusedInput = m_failure.result == ShellResult::Finished && !m_failure.crashed;
     if (!outcome.merged && refusedInput && !stopped()) {
-        const QStringList bad = unmergeable(sheets);
+        const QStringList bad =
+            unmergeable(sheets, m_job.scratchDir + QStringLiteral("~probe.part"));
         // When it refuses every one, the tool is at fault, not the sheets.
         if (!bad.isEmpty() && bad.size() < sheets.size() && !stopped()) {
-            QStringList rest = sheets;
             for (const QString &path : bad)
-                rest.removeOne(path);
-            outcome.merged = merge(rest, m_job.output);
+                included.removeOne(path);
+            outcome.merged = merge(included, merged);
             outcome.unmergeable = bad;
         }
     }
+    if (outcome.merged && marked && !stopped()) {
+        outcome.merged = addBookmarks(included, merged);
+        outcome.bookmarksFailed = !outcome.merged;
+    }
+    if (marked)
+        m_fso.deleteFile(merged, true);
     if (!outcome.merged || stopped())
         m_fso.deleteFile(m_job.output, true);
     for (const QString &path : sheets)
         m_fso.deleteFile(path, true);
     outcome.failure = m_failure;
     return outcome;
+}
+
+bool Merger::addBookmarks(const QStringList &included, const QString &merged)
+{
+    // pdftk's own format, in UTF-8: one entry a sheet, at the page its sheet begins.
+    QByteArray info;
+    int page = 1;
+    for (qsizetype i = 0, j = 0; i < m_job.sheets.size(); ++i) {
+        if (j >= included.size() || included[j] != m_job.sheets[i])
+            continue; // left out of the output
+        ++j;
+        QString title = m_job.titles.value(i);
+        for (QChar &c : title) {
+            if (c.category() == QChar::Other_Control)
+                c = QLatin1Char(' ');
+        }
+        info += "BookmarkBegin\nBookmarkTitle: " + title.toUtf8() +
+                "\nBookmarkLevel: 1\nBookmarkPageNumber: " + QByteArray::number(page) + '\n';
+        page += qMax(1, m_job.pages.value(i, 1));
+    }
+    const QString infoFile = m_job.scratchDir + QStringLiteral("~bookmarks.txt");
+    QFile file(infoFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(info) != info.size() ||
+        !file.flush()) {
+        m_failure = {};
+        m_failure.result = ShellResult::Finished;
+        m_failure.exitCode = -1;
+        m_failure.errorOutput = file.errorString().toLocal8Bit();
+        return false;
+    }
+    file.close();
+    const ShellCommand command{m_job.programDir + QStringLiteral("/pdftk"),
+                               {merged, QStringLiteral("update_info_utf8"), infoFile,
+                                QStringLiteral("output"), m_job.output}};
+    const ShellResult run = ShellAndWait(command, 0, -1, m_job.stop.get());
+    m_fso.deleteFile(infoFile, true);
+    if (!run.succeeded()) {
+        m_failure = run;
+        m_fso.deleteFile(m_job.output, true);
+    }
+    return run.succeeded();
 }
 
 bool Merger::runTool(const QStringList &files, const QString &output)
@@ -82,11 +136,10 @@ bool Merger::merge(const QStringList &files, const QString &output)
     return ok;
 }
 
-QStringList Merger::unmergeable(const QStringList &sheets)
+QStringList Merger::unmergeable(const QStringList &sheets, const QString &probe)
 {
     if (stopped())
         return {};
-    const QString probe = m_job.scratchDir + QStringLiteral("~probe.part");
     const bool fine = merge(sheets, probe);
     m_fso.deleteFile(probe, true);
     if (fine)
@@ -94,5 +147,5 @@ QStringList Merger::unmergeable(const QStringList &sheets)
     if (sheets.size() == 1)
         return sheets;
     const qsizetype half = sheets.size() / 2;
-    return unmergeable(sheets.mid(0, half)) + unmergeable(sheets.mid(half));
+    return unmergeable(sheets.mid(0, half), probe) + unmergeable(sheets.mid(half), probe);
 }

@@ -10,9 +10,13 @@
 class FileSystem;
 
 struct MergeJob {
-    QString programDir;           // holds pdftk
-    QString scratchDir;           // intermediate files go here; ends with "/"
-    QStringList sheets;           // in the output's order
+    QString programDir; // holds pdftk
+    QString scratchDir; // intermediate files go here; ends with "/"
+    QStringList sheets; // in the output's order
+    // One bookmark per sheet, pointing at its first page: its title and its pages,
+    // beside sheets. Empty: no bookmarks.
+    QStringList titles;
+    QList<int> pages;
     QString output;               // the file to write
     qsizetype argumentBudget = 0; // bytes one pdftk run may take; 0: the system's limit
     int batchSize = 1000;         // sheets one run joins at most
@@ -21,14 +25,17 @@ struct MergeJob {
 
 struct MergeOutcome {
     bool merged = false;
-    QStringList unmergeable; // sheets pdftk refused, left out of the output
-    ShellResult failure;     // the run that failed, when nothing was merged
+    QStringList unmergeable;      // sheets pdftk refused, left out of the output
+    ShellResult failure;          // the run that failed, when nothing was merged
+    bool bookmarksFailed = false; // merged, but the bookmarks could not be added
 };
 
 // Joins the sheets into the output with pdftk: in one run, or, when the argument list
 // is too long for one, in ordered batches into intermediate files that are joined in
 // turn. One sheet pdftk refuses does not sink the others: the refused ones are found
-// by merging halves and left out. Blocking: it runs on a worker thread, and a stop
+// by merging halves and left out. With titles, the merged file gets its bookmarks in
+// a second run (update_info_utf8) before it becomes the output, so the output is
+// whole with them or not written. Blocking: it runs on a worker thread, and a stop
 // ends its tool at once; it removes the intermediate files, the sheets and, when it
 // did not merge, the output, whatever happens.
 class Merger {
@@ -39,7 +46,8 @@ public:
 private:
     bool merge(const QStringList &files, const QString &output);
     bool runTool(const QStringList &files, const QString &output);
-    QStringList unmergeable(const QStringList &sheets);
+    QStringList unmergeable(const QStringList &sheets, const QString &probe);
+    bool addBookmarks(const QStringList &included, const QString &merged);
     bool stopped() const { return *m_job.stop; }
 
     MergeJob m_job;

@@ -52,6 +52,14 @@ bool isWholePdf(const QString &path)
     return file.read(1024).contains("%%EOF");
 }
 
+// "CEDAR RIDGE (GSID 300)"; "GSID 541" for a sheet that names no station.
+QString bookmarkTitle(const Sheet &sheet)
+{
+    const QString gsid = QStringLiteral("GSID ") + sheet.gsid;
+    return sheet.station.isEmpty() ? gsid
+                                   : sheet.station + QStringLiteral(" (") + gsid + QLatin1Char(')');
+}
+
 bool diskFull(const QString &path)
 {
     struct statvfs fs {};
@@ -193,8 +201,13 @@ void SheetBuild::merge()
     MergeJob job;
     job.programDir = m_config.programDir;
     job.scratchDir = m_folder;
-    for (const Sheet &sheet : std::as_const(sheets))
+    for (const Sheet &sheet : std::as_const(sheets)) {
         job.sheets << sheet.path;
+        if (m_config.bookmarks) {
+            job.titles << bookmarkTitle(sheet);
+            job.pages << sheet.pages;
+        }
+    }
     job.output = m_output->draft();
     job.argumentBudget = m_config.mergeArgumentBytes;
     job.batchSize = m_config.mergeBatchSize;
@@ -218,7 +231,8 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
     const bool incomplete = outcome.merged && !isWholePdf(m_output->draft());
     if (!outcome.merged || incomplete) {
         finish(BuildReport::MergeFailed,
-               BuildReport::mergeProblem(outcome.failure, diskFull(m_output->draft()), incomplete),
+               BuildReport::mergeProblem(outcome.failure, diskFull(m_output->draft()), incomplete,
+                                         outcome.bookmarksFailed),
                QString::fromLocal8Bit(outcome.failure.errorOutput).trimmed());
         return;
     }

@@ -40,6 +40,7 @@ struct BuildConfig {
     // which are then merged in turn. 0 bytes: the system's own limit.
     int mergeBatchSize = 1000;
     qsizetype mergeArgumentBytes = 0;
+    bool bookmarks = true; // one per station, titled with its name and GSID
 };
 
 // One Continue run without the window: every sheet of the list fetched, named after

@@ -32,6 +32,21 @@ std::optional<QString> sheetNameFromText(const QStringList &lines)
     return std::nullopt;
 }
 
+QString stationNameFromText(const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        const qsizetype at = line.indexOf(Label, 0, Qt::CaseInsensitive);
+        if (at < 0)
+            continue;
+        QString name = trimBlanks(line.mid(at + Label.size()));
+        const qsizetype gap = name.indexOf(QStringLiteral("   "));
+        if (gap >= 0)
+            name.truncate(gap);
+        return name.trimmed();
+    }
+    return QString();
+}
+
 QString safeFileName(const QString &name)
 {
     QString out = name;

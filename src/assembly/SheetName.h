@@ -9,6 +9,11 @@
 // ".pdf". No value when no line carries the label.
 std::optional<QString> sheetNameFromText(const QStringList &lines);
 
+// The station's whole name on its sheet: what follows the first "OXA Name:" on its
+// line, up to a wide gap (the next column of the layout), without surrounding blanks;
+// empty when no line carries the label.
+QString stationNameFromText(const QStringList &lines);
+
 // Makes a name safe to create in a folder: "/", NUL and control characters become
 // "-", a leading "." gets a "-" in front, and an overlong name is shortened.
 QString safeFileName(const QString &name);

@@ -22,7 +22,7 @@ RenameOutcome renameCurrPdf(FileSystem &fso, const QString &workspaceDir, const 
     // Only a sheet the tool could open as a PDF may reach the merge.
     if (!opened) {
         fso.deleteFile(sheetPath, true);
-        return {RenameOutcome::Unreadable, QString(), QString()};
+        return {RenameOutcome::Unreadable, QString(), QString(), QString()};
     }
     QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
     for (QString &line : lines) {
@@ -32,13 +32,14 @@ RenameOutcome renameCurrPdf(FileSystem &fso, const QString &workspaceDir, const 
     const std::optional<QString> name = sheetNameFromText(lines);
     RenameOutcome outcome;
     outcome.kind = name ? RenameOutcome::Renamed : RenameOutcome::NoLabel;
+    outcome.station = stationNameFromText(lines);
     // A sheet without the label (or without any text) keeps its source name, so
     // the next fetch cannot overwrite it.
     outcome.stem = safeFileName(name.value_or(sourceName));
     outcome.fileName = unusedFileName(workspaceDir, outcome.stem);
     if (!fso.moveFile(sheetPath, workspaceDir + outcome.fileName)) {
         fso.deleteFile(sheetPath, true);
-        return {RenameOutcome::Unreadable, QString(), QString()};
+        return {RenameOutcome::Unreadable, QString(), QString(), QString()};
     }
     return outcome;
 }

@@ -15,6 +15,7 @@ struct RenameOutcome {
     Kind kind = Unreadable;
     QString fileName; // the sheet's name in the workspace, when it stays
     QString stem;     // that name before a " (2)" was added to make it unique
+    QString station;  // the station's whole name on the sheet; empty when none
 };
 
 // The text-extraction command: the program folder's pdftotext in layout mode, without

@@ -13,6 +13,7 @@ struct AppSettings {
     FtpMode ftpMode = FtpMode::Auto;
     int ftpStallSeconds = 30;  // a transfer that hears nothing for this long has failed
     bool sampleSheets = false; // no source was set: the share is the bundled samples
+    bool bookmarks = true;     // the output gets one bookmark per station
     QString tempRoot;          // where the workspace folder is made: $TMPDIR or /tmp
     QString programDir;        // holds pdftotext, pdftk and the help file
     QStringList arguments;     // the command line after the program name

@@ -10,15 +10,17 @@ namespace {
 
 struct Key {
     const char *variable; // the environment variable
-    const char *name;     // the key under [Sources]
-};
-constexpr Key ShareDirKey{"BRINDLEWICK_SHARE_DIR", "ShareDir"};
-constexpr Key FtpHostKey{"BRINDLEWICK_FTP_HOST", "FtpHost"};
-constexpr Key FtpConnectionsKey{"BRINDLEWICK_FTP_CONNECTIONS", "FtpConnections"};
-constexpr Key FtpModeKey{"BRINDLEWICK_FTP_MODE", "FtpMode"};
-constexpr Key AllKeys[] = {ShareDirKey, FtpHostKey, FtpConnectionsKey, FtpModeKey};
+    const char *section;  // the file's section
+    const char *name;     // the key in it
 
-const QString Section = QStringLiteral("Sources");
+    QString path() const { return QLatin1String(section) + QLatin1Char('/') + QLatin1String(name); }
+};
+constexpr Key ShareDirKey{"BRINDLEWICK_SHARE_DIR", "Sources", "ShareDir"};
+constexpr Key FtpHostKey{"BRINDLEWICK_FTP_HOST", "Sources", "FtpHost"};
+constexpr Key FtpConnectionsKey{"BRINDLEWICK_FTP_CONNECTIONS", "Sources", "FtpConnections"};
+constexpr Key FtpModeKey{"BRINDLEWICK_FTP_MODE", "Sources", "FtpMode"};
+constexpr Key BookmarksKey{"BRINDLEWICK_BOOKMARKS", "Output", "Bookmarks"};
+constexpr Key AllKeys[] = {ShareDirKey, FtpHostKey, FtpConnectionsKey, FtpModeKey, BookmarksKey};
 
 // One settings file as read: its keys as "Section/Key".
 struct SettingsFile {
@@ -39,7 +41,7 @@ Found lookUp(const Key &key, const QProcessEnvironment &env, const QList<Setting
     const QString variable = QLatin1String(key.variable);
     if (env.contains(variable))
         return {true, env.value(variable), QStringLiteral("in the environment"), variable};
-    const QString name = Section + QLatin1Char('/') + QLatin1String(key.name);
+    const QString name = key.path();
     for (const SettingsFile &file : files) {
         const auto it = file.values.constFind(name);
         if (it != file.values.cend())
@@ -122,7 +124,7 @@ QString readSettingsFile(const QString &path, QList<SettingsFile> &files, QStrin
     SettingsFile file{path, {}};
     QStringList known;
     for (const Key &key : AllKeys)
-        known << Section + QLatin1Char('/') + QLatin1String(key.name);
+        known << key.path();
     const QStringList keys = ini.allKeys();
     for (const QString &key : keys) {
         // A value with commas reads as a list; it is still one text to check.
@@ -211,6 +213,16 @@ SourceSettings::Loaded SourceSettings::load(const QProcessEnvironment &env,
             loaded.value.ftpMode = FtpMode::Passive;
         else
             loaded.error = refusal(mode, "is not active, passive or auto");
+    }
+    const Found bookmarks = find(BookmarksKey);
+    if (bookmarks.set && loaded.error.isEmpty()) {
+        const QString b = bookmarks.text.toLower();
+        if (b == QLatin1String("true") || b == QLatin1String("yes") || b == QLatin1String("1"))
+            loaded.value.bookmarks = true;
+        else if (b == QLatin1String("false") || b == QLatin1String("no") || b == QLatin1String("0"))
+            loaded.value.bookmarks = false;
+        else
+            loaded.error = refusal(bookmarks, "is not true or false");
     }
     if (!loaded.error.isEmpty())
         return loaded;

@@ -6,10 +6,11 @@
 #include <QString>
 #include <QStringList>
 
-// Where the data sheets come from, set without rebuilding. Each value is taken from
-// the first of these that sets it: the environment variable, the user's settings
-// file, the system's settings file, the build's default. The files are INI files
-// with the keys ShareDir, FtpHost, FtpConnections and FtpMode under [Sources]; the
+// Where the data sheets come from, and how the output is made, set without
+// rebuilding. Each value is taken from the first of these that sets it: the
+// environment variable, the user's settings file, the system's settings file, the
+// build's default. The files are INI files with the keys ShareDir, FtpHost,
+// FtpConnections and FtpMode under [Sources], and Bookmarks under [Output]; the
 // program only reads them.
 struct SourceSettings {
     static constexpr int MaxFtpConnections = 8;
@@ -21,6 +22,7 @@ struct SourceSettings {
     int ftpConnections = 4; // at most this many FTP connections in one build
     FtpMode ftpMode = FtpMode::Auto;
     bool sampleSheets = false; // shareDir is the bundled sample share
+    bool bookmarks = true;     // the output gets one bookmark per station
 
     struct Loaded;
     // The settings in force; a value that is set but unusable is an error naming the

@@ -548,6 +548,7 @@ BuildConfig frmMain::buildConfig() const
     config.ftpPassiveChosen = m_ftpPassiveChosen;
     config.workspaceDir = m_workspace.path();
     config.programDir = m_settings.programDir;
+    config.bookmarks = m_settings.bookmarks;
     return config;
 }
 

@@ -66,6 +66,8 @@ private slots:
     void sameResultWhateverTheOrderOfWork_data();
     void sameResultWhateverTheOrderOfWork();
     void mergesInOrderedBatches();
+    void bookmarksPointAtEachSheet_data();
+    void bookmarksPointAtEachSheet();
     void replacingTheOutput_data();
     void replacingTheOutput();
     void failedMergeKeepsEveryOtherFile_data();
@@ -276,7 +278,59 @@ void TestSheetBuild::mergesInOrderedBatches()
         BuildReport::Written);
     QCOMPARE(stationNamesOf(m_out),
              (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
-    QCOMPARE(fso.deleted.filter(".part").size(), 3);
+    QCOMPARE(fso.deleted.filter(QRegularExpression("~\\d+\\.part$")).size(), 3);
+}
+
+void TestSheetBuild::bookmarksPointAtEachSheet_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("one run") << "one run";
+    QTest::newRow("in batches") << "batches";
+    QTest::newRow("turned off") << "off";
+    QTest::newRow("the bookmark step fails") << "fails";
+}
+
+void TestSheetBuild::bookmarksPointAtEachSheet()
+{
+    // A sheet of two pages (300), twins of one name (300, 500), a sheet without the
+    // label (700), a name with letters beyond ASCII and marks of its own (800).
+    QFETCH(QString, how);
+    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
+    const QString twice = english + "GSID_300.pdf";
+    QCOMPARE(QProcess::execute("pdftk", {english + "GSID_500.pdf", english + "GSID_500.pdf", "cat",
+                                         "output", english + "GSID_two.pdf"}),
+             0);
+    QVERIFY(QFile::remove(twice) && QFile::rename(english + "GSID_two.pdf", twice));
+    writeFile(english + "GSID_700.pdf", pdfFromLines({"A sheet", "without label"}));
+    writeSheets(m_box->dir.filePath("Geod"),
+                {station("800", "ÉCOLE \"ØST\" & <CO> [2]", "Dörfli, Beta")});
+    writeFile(m_out, "the old output");
+    QTemporaryDir tools;
+    standInTools(tools.path(), {{"pdftk", "[ \"$2\" = update_info_utf8 ] && exit 1\nexec " +
+                                              programFolder().toUtf8() + "/pdftk \"$@\"\n"}});
+    BuildConfig config = shareConfig(how == "fails" ? tools.path() : programFolder());
+    config.bookmarks = how != "off";
+    if (how == "batches") {
+        config.mergeBatchSize = 2;
+        config.mergeArgumentBytes = 1;
+    }
+    const Run r = run(config, {"100", "200", "300", "500", "700", "800"});
+    if (how == "fails") {
+        QCOMPARE(r.report.outcome, BuildReport::MergeFailed);
+        QCOMPARE(r.report.problem, "The program pdftk could not add the bookmarks to the output "
+                                   "file (it ended with status 1).");
+        QCOMPARE(readFile(m_out), QByteArray("the old output"));
+        return;
+    }
+    QCOMPARE(r.report.outcome, BuildReport::Written);
+    QCOMPARE(QProcess::execute("qpdf", {"--check", m_out}), 0);
+    // alder, CEDAR RIDGE (two pages), CEDAR RIDGE, GSID_700, ZULU POINT, ÉCOLE
+    QCOMPARE(gsidsOf(m_out), (QStringList{"200", "500", "500", "500", "", "100", "800"}));
+    const QList<std::pair<QString, int>> expected = {
+        {"alder (GSID 200)", 1},       {"CEDAR RIDGE (GSID 300)", 2},
+        {"CEDAR RIDGE (GSID 500)", 4}, {"GSID 700", 5},
+        {"ZULU POINT (GSID 100)", 6},  {"ÉCOLE \"ØST\" & <CO> [2] (GSID 800)", 7}};
+    QCOMPARE(bookmarksOf(m_out), how == "off" ? decltype(expected)() : expected);
 }
 
 void TestSheetBuild::replacingTheOutput_data()

@@ -290,6 +290,8 @@ void TestStartup::sourceSettings_data()
     QTest::newRow("quoted space in a file") << "" << "" << "[Sources]\nFtpHost=\"ftp.office.example \"\n" << "" << "The setting FtpHost in @SYSTEM@ has white space around it: 'ftp.office.example '." << QStringList{};
     QTest::newRow("tab inside a share") << "" << "[Sources]\nShareDir=/mnt/ge\\tod\n" << "" << "" << "The setting ShareDir in @USER@ holds a control character: '/mnt/ge\\tod'." << QStringList{};
     QTest::newRow("control character") << "BRINDLEWICK_SHARE_DIR=/mnt/\x01geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment holds a control character: '/mnt/\\x01geod'." << QStringList{};
+    QTest::newRow("bookmarks turned off") << "" << "[Output]\nBookmarks=false\n" << "" << "" << samples + "|no bookmarks" << QStringList{};
+    QTest::newRow("bookmarks, neither on nor off") << "BRINDLEWICK_BOOKMARKS=maybe" << "" << "" << "" << "The setting BRINDLEWICK_BOOKMARKS in the environment is not true or false: 'maybe'." << QStringList{};
     QTest::newRow("settings file unreadable") << "" << "<folder>" << all << "" << "The settings file @USER@ cannot be read." << QStringList{};
     // clang-format on
 }
@@ -324,11 +326,13 @@ void TestStartup::sourceSettings()
         SourceSettings::load(env, defaults, "/program/demo/geod/");
     const SourceSettings &v = loaded.value;
     const char *modes[] = {"auto", "active", "passive"};
-    const QString got = loaded ? QString("%1|%2|%3|%4|%5")
-                                     .arg(v.shareDir, v.ftpHost)
-                                     .arg(v.ftpConnections)
-                                     .arg(modes[int(v.ftpMode)], v.sampleSheets ? "samples" : "")
-                               : loaded.error;
+    const QString got = loaded
+                            ? QString("%1|%2|%3|%4|%5")
+                                      .arg(v.shareDir, v.ftpHost)
+                                      .arg(v.ftpConnections)
+                                      .arg(modes[int(v.ftpMode)], v.sampleSheets ? "samples" : "") +
+                                  (v.bookmarks ? "" : "|no bookmarks")
+                            : loaded.error;
     QCOMPARE(got, result.replace("@USER@", userFile).replace("@SYSTEM@", systemFile));
     for (QString &w : warnings)
         w.replace("@USER@", userFile).replace("@SYSTEM@", systemFile);

@@ -62,6 +62,22 @@ QStringList gsidsOf(const QString &pdf)
     return printedAfter(pdf, QStringLiteral("GSID:"));
 }
 
+QList<std::pair<QString, int>> bookmarksOf(const QString &pdf)
+{
+    QProcess p;
+    p.start("pdftk", {pdf, "dump_data_utf8"});
+    p.waitForFinished(-1);
+    QList<std::pair<QString, int>> marks;
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n');
+    for (const QString &line : lines) {
+        if (line.startsWith("BookmarkTitle: "))
+            marks.append({line.mid(15), 0});
+        else if (line.startsWith("BookmarkPageNumber: ") && !marks.isEmpty())
+            marks.last().second = line.mid(20).toInt();
+    }
+    return marks;
+}
+
 QList<qint64> childProcesses()
 {
     QList<qint64> children;

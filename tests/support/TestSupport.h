@@ -26,6 +26,8 @@ QStringList pdfPages(const QString &pdf);
 QStringList stationNamesOf(const QString &pdf);
 // The GSID printed on each page.
 QStringList gsidsOf(const QString &pdf);
+// The bookmarks of a PDF, as pdftk lists them: title and page.
+QList<std::pair<QString, int>> bookmarksOf(const QString &pdf);
 
 void writeFile(const QString &path, const QByteArray &bytes);
 // The file's bytes; a null array when it cannot be read.
