@@ -32,13 +32,18 @@ QString makeBuildFolder(const QString &workspaceDir, int *error)
     return QFile::decodeName(name) + QLatin1Char('/');
 }
 
-// Removes the folder off the window's thread: a stopped build may leave thousands of
-// sheets, and a worker still writing into it finds it gone.
+// Removes the folder off the window's thread, since a stopped build may leave
+// thousands of sheets in it. It is renamed first, at once: a worker that has not yet
+// heard of the stop then finds no folder to write into under the old name.
 void removeLater(const QString &folder)
 {
     if (folder.isEmpty())
         return;
-    startWorkerThread([folder] { QDir(folder).removeRecursively(); });
+    QString gone = folder;
+    gone.chop(1);
+    gone += QStringLiteral(".gone");
+    const QString doomed = QDir().rename(folder, gone) ? gone : folder;
+    startWorkerThread([doomed] { QDir(doomed).removeRecursively(); });
 }
 
 // pdftk ends every file it writes with the end-of-file marker; a file cut short by a
