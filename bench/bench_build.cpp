@@ -3,7 +3,8 @@
 // The list comes in through the command line, as a user's would; only Continue is
 // timed, from the click to the window ready again. A 10 ms timer records the longest
 // time the event loop went without running meanwhile. The FTP connections come from
-// BRINDLEWICK_FTP_CONNECTIONS (default 4). Prints one line of key=value figures;
+// BRINDLEWICK_FTP_CONNECTIONS (default 4), the bookmarks are left out with
+// BRINDLEWICK_BOOKMARKS=0. Prints one line of key=value figures;
 // fails when the build reports anything.
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
@@ -49,6 +50,8 @@ int main(int argc, char *argv[])
     settings.ftpHost = share ? "ftp.geodesy.invalid" : args[1];
     settings.tempRoot = QDir(args[4]).absolutePath(); // the workspace is made in it
     settings.arguments = {args[2]};
+    // Bookmarks as the settings would give them: on unless turned off.
+    settings.bookmarks = qEnvironmentVariable("BRINDLEWICK_BOOKMARKS") != "0";
     settings.ftpConnections = qEnvironmentVariableIntValue("BRINDLEWICK_FTP_CONNECTIONS");
     if (settings.ftpConnections < 1)
         settings.ftpConnections = 4;

@@ -1,8 +1,12 @@
 """Shared pieces of the benchmark scripts: paths, sample sheets, the FTP server,
 medians and the README section each benchmark writes."""
 
+import ftplib
 import os
 import platform
+import shutil
+import socket
+import tempfile
 import re
 import statistics
 import subprocess
@@ -53,6 +57,62 @@ class FtpServer:
     def stop(self):
         self.process.terminate()
         self.process.wait()
+
+
+class VsftpdServer:
+    """vsftpd on 127.0.0.1 serving root to anonymous users, read-only, as an
+    administrator would configure it; its configuration and log in a folder of its
+    own. vsftpd must be started as root. It says nothing once it listens: an
+    anonymous log-in is tried until one succeeds."""
+
+    def __init__(self, root, max_per_ip=0):
+        self.dir = tempfile.mkdtemp(prefix="vsftpd-")
+        os.mkdir(os.path.join(self.dir, "empty"))
+        # The session reads the root as user ftp: it must be readable, never writable.
+        os.chmod(root, os.stat(root).st_mode | 0o005)
+        for attempt in range(5):
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.1", 0))
+                self.port = probe.getsockname()[1]
+            conf = os.path.join(self.dir, "vsftpd.conf")
+            with open(conf, "w") as f:
+                f.write("listen=YES\nbackground=NO\nlisten_address=127.0.0.1\n"
+                        "listen_port=%d\nanonymous_enable=YES\nlocal_enable=NO\n"
+                        "write_enable=NO\nanon_root=%s\nsecure_chroot_dir=%s\n"
+                        "max_per_ip=%d\n" % (self.port, root, os.path.join(self.dir, "empty"),
+                                              max_per_ip))
+            self.process = subprocess.Popen(["/usr/sbin/vsftpd", conf], stdin=subprocess.PIPE,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if self._logs_in():
+                return
+            self.process.kill()
+            self.process.wait()
+        sys.exit("vsftpd did not start")
+
+    def _logs_in(self):
+        while self.process.poll() is None:
+            try:
+                ftp = ftplib.FTP()
+                ftp.connect("127.0.0.1", self.port, timeout=5)
+                ftp.login()
+                ftp.quit()
+                return True
+            except ConnectionRefusedError:
+                continue
+            except (OSError, ftplib.Error):
+                return False
+        return False
+
+    @property
+    def host(self):
+        return "127.0.0.1:%d" % self.port
+
+    def stop(self):
+        # Its sessions are processes of their own: the whole group of its children.
+        subprocess.run(["pkill", "-KILL", "-P", str(self.process.pid)], check=False)
+        self.process.kill()
+        self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def median(values):
