@@ -104,6 +104,10 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
         return NothingWritten;
     }
     const AppSettings &settings = loaded.settings;
+    // The window says so in its title; a script's log must say so too, or a forgotten
+    // setting passes for sheets missing at the source.
+    if (settings.sampleSheets)
+        ui.showNotice(QStringLiteral("No data-sheet source is set; the sample sheets are used."));
 
     // The list, read as the window's import reads a file.
     const bool fromInput = options.listFiles.value(0) == CommandLineOptions::standardInput();
@@ -181,6 +185,10 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
                                [&ui, total](const QString &text) { ui.showProgress(text, total); });
         }
     }
+    // Clean first: a reader of standard output that went away ends the program with
+    // SIGPIPE, which must not leave a tool running or the workspace behind.
+    letBuildGo();
+    workspace.remove();
     ui.endProgress();
     if (const std::optional<UserMessage> message = consoleMessage(report))
         ui.showMessage(*message);
@@ -191,7 +199,5 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }
-    letBuildGo();
-    workspace.remove();
     return statusOf(report, signalPipe.received());
 }

@@ -30,6 +30,7 @@ private slots:
     void helpVersionAndMistakes_data();
     void helpVersionAndMistakes();
     void windowWithoutOutputOption();
+    void sampleSheetsAreSaid();
 
 private:
     struct Result {
@@ -405,6 +406,21 @@ void TestCommandLine::windowWithoutOutputOption()
     const Result r = run({"--", "-list.txt"});
     QVERIFY2(r.status == 0, r.err.constData());
     QCOMPARE(r.out, QByteArray("shown\n"));
+}
+
+void TestCommandLine::sampleSheetsAreSaid()
+{
+    // No source set anywhere: the samples beside the program, and a line that says so.
+    QVERIFY(QFile::remove(box("config/brindlewick/brindlewick.conf")));
+    const QByteArray samples = readFile(programFolder() + "/demo/sample-gsids.txt");
+    QVERIFY(!samples.isEmpty());
+    writeFile(box("list.txt"), samples.split('\n').first());
+    const Result r = run({"-o", box("out.pdf"), box("list.txt")});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QVERIFY2(
+        r.err.startsWith("brindlewick: No data-sheet source is set; the sample sheets are used.\n"),
+        r.err.constData());
+    QCOMPARE(stationNamesOf(box("out.pdf")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
