@@ -1,61 +1,99 @@
 #include "Version.h"
+#include "cli/CommandLineBuild.h"
+#include "cli/CommandLineOptions.h"
 #include "platform/FileSystem.h"
-#include "startup/AppSettings.h"
-#include "startup/SourceSettings.h"
-#include "startup/Workspace.h"
+#include "startup/ProgramSettings.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopInteraction.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
 
+namespace {
+
+void writeTo(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+// Without the window: a build, the help, the version or what was wrong with the
+// command. Only Qt Core is started, so no display is needed.
+int runWithoutWindow(int &argc, char *argv[], const CommandLineOptions &options,
+                     const SourceSettings &defaults)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Brindlewick"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION_INFO));
+    switch (options.action) {
+    case CommandLineOptions::ShowHelp:
+        writeTo(stdout, CommandLineOptions::helpText(QProcessEnvironment::systemEnvironment()));
+        return 0;
+    case CommandLineOptions::ShowVersion:
+        writeTo(stdout, CommandLineOptions::versionText());
+        return 0;
+    case CommandLineOptions::Refuse:
+        writeTo(stderr, QStringLiteral("brindlewick: ") + options.error + QLatin1Char('\n'));
+        return 2;
+    case CommandLineOptions::Build:
+    case CommandLineOptions::OpenWindow:
+        break;
+    }
+    return runCommandLineBuild(options, defaults);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QFile::decodeName(argv[i]);
+    const CommandLineOptions options = CommandLineOptions::parse(arguments);
+    // The command line is ours alone: Qt is shown only the program's name, so that no
+    // list file is ever taken for one of its options.
+    int qtArgc = 1;
+
+    // The build's settings are the defaults; the settings files and the environment
+    // point an installed program at an office's own share and server.
+    SourceSettings defaults;
+    defaults.shareDir = QStringLiteral(BRINDLEWICK_SHARE_DIR);
+    defaults.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
+    if (options.action != CommandLineOptions::OpenWindow)
+        return runWithoutWindow(qtArgc, argv, options, defaults);
+
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
     QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION_INFO));
 
     QApplication::setDesktopFileName(QStringLiteral("org.example.oxlade.brindlewick"));
     QApplication::setWindowIcon(appIcon());
 
-    AppSettings settings;
-    settings.programDir = QCoreApplication::applicationDirPath();
-    // The build's settings are the defaults; the settings files and the environment
-    // point an installed program at an office's own share and server. The sample
-    // sheets beside the program stand in only when no source is set anywhere.
-    SourceSettings defaults;
-    defaults.shareDir = QStringLiteral(BRINDLEWICK_SHARE_DIR);
-    defaults.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
     DesktopInteraction ui;
-    const SourceSettings::Loaded sources =
-        SourceSettings::load(QProcessEnvironment::systemEnvironment(), defaults,
-                             settings.programDir + QStringLiteral("/demo/geod/"));
+    const ProgramSettings loaded = ProgramSettings::load(
+        QProcessEnvironment::systemEnvironment(), defaults, QCoreApplication::applicationDirPath());
     // Unknown keys do not stop the program: said on standard error for scripts and
     // logs, and in a box that waits for nobody.
-    for (const QString &warning : sources.warnings)
+    for (const QString &warning : loaded.warnings)
         std::fprintf(stderr, "brindlewick: %s\n", qPrintable(warning));
-    if (!sources) {
-        ui.showError(sources.error);
+    if (!loaded) {
+        ui.showError(loaded.error);
         return 1;
     }
-    settings.shareDir = sources.value.shareDir;
-    settings.ftpHost = sources.value.ftpHost;
-    settings.ftpConnections = sources.value.ftpConnections;
-    settings.ftpMode = sources.value.ftpMode;
-    settings.sampleSheets = sources.value.sampleSheets;
-    settings.bookmarks = sources.value.bookmarks;
-    settings.tempRoot = Workspace::defaultTempRoot();
-    settings.arguments = app.arguments().mid(1);
+    AppSettings settings = loaded.settings;
+    // The arguments as parsed above: after "--" a list file may begin with "-".
+    settings.arguments = options.listFiles;
 
     FileSystem fso;
     frmMain window(settings, fso, ui);
     ui.setParentWindow(&window);
     // Before the load step, so that a fatal message there comes with its likely cause.
-    if (!sources.warnings.isEmpty())
-        ui.showNotice(sources.warnings.join(QLatin1Char('\n')));
+    if (!loaded.warnings.isEmpty())
+        ui.showNotice(loaded.warnings.join(QLatin1Char('\n')));
     if (!window.Form_Load())
         return 1;
     window.show();

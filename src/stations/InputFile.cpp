@@ -1,5 +1,7 @@
 #include "InputFile.h"
 
+#include "LeadingValue.h"
+#include "StationList.h"
 #include "Tokens.h"
 #include "platform/FileSystem.h"
 
@@ -13,8 +15,12 @@ QString readTokensFromFile(FileSystem &fso, const QString &path,
     const auto file = fso.openForReading(path, &error);
     if (!file)
         return error;
+    return readTokens(*file, accept);
+}
 
-    QByteArray chunk = file->read(64 * 1024);
+QString readTokens(QFile &file, const std::function<bool(QStringView token)> &accept)
+{
+    QByteArray chunk = file.read(64 * 1024);
     auto encoding = QStringConverter::encodingForData(chunk);
     // The decoder drops the byte-order mark, so it never sticks to the first GSID.
     QStringDecoder decoder(encoding.value_or(QStringConverter::System));
@@ -42,11 +48,46 @@ QString readTokensFromFile(FileSystem &fso, const QString &path,
                 overlong = true;
             }
         }
-        chunk = file->read(64 * 1024);
+        chunk = file.read(64 * 1024);
     }
-    if (file->error() != QFileDevice::NoError)
-        return file->errorString();
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
     if (go)
         flush();
     return QString();
+}
+
+namespace {
+
+ImportedEntries
+collect(const StationList &list,
+        const std::function<QString(const std::function<bool(QStringView)> &)> &read)
+{
+    EntryBatch batch(list);
+    ImportedEntries imported;
+    imported.error = read([&](QStringView token) {
+        return !isStationNumber(token) || batch.offer(token.toString());
+    });
+    if (imported.error.isEmpty()) {
+        imported.entries = batch.entries();
+        imported.full = batch.full();
+    }
+    return imported;
+}
+
+} // namespace
+
+ImportedEntries importEntries(FileSystem &fso, const QString &path, const StationList &list)
+{
+    return collect(list, [&](const auto &accept) { return readTokensFromFile(fso, path, accept); });
+}
+
+ImportedEntries importEntries(QFile &file, const StationList &list)
+{
+    return collect(list, [&](const auto &accept) { return readTokens(file, accept); });
+}
+
+QString unreadableFileMessage(const QString &path)
+{
+    return QStringLiteral("Unable to read the file ") + path + QLatin1Char('.');
 }

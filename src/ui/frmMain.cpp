@@ -9,7 +9,6 @@
 #include "platform/UserInteraction.h"
 #include "startup/CommandLine.h"
 #include "stations/InputFile.h"
-#include "stations/LeadingValue.h"
 #include "stations/Tokens.h"
 
 #include <QApplication>
@@ -410,15 +409,12 @@ void frmMain::btnPaste_Click()
 bool frmMain::readInFile()
 {
     const QString path = txtInFile->text();
-    EntryBatch batch(m_list);
-    const QString error = readTokensFromFile(m_fso, path, [&](QStringView token) {
-        return !isStationNumber(token) || batch.offer(token.toString());
-    });
-    if (!error.isEmpty()) {
-        m_ui.showError(QStringLiteral("Unable to read the file ") + path + QLatin1Char('.'));
+    const ImportedEntries imported = importEntries(m_fso, path, m_list);
+    if (!imported) {
+        m_ui.showError(unreadableFileMessage(path));
         return false;
     }
-    addEntries(batch.entries());
+    addEntries(imported.entries);
     if (txtOutFile->text().isEmpty()) {
         const QString folder = FileSystem::parentFolderName(path);
         const QString proposal = (folder == QStringLiteral("/") ? QString() : folder) +
@@ -429,7 +425,7 @@ bool frmMain::readInFile()
             txtOutFile->setText(proposal);
     }
     updateCount();
-    if (batch.full())
+    if (imported.full)
         m_ui.showError(EntryBatch::fullMessage());
     return true;
 }

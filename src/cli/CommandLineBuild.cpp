@@ -1,0 +1,207 @@
+#include "CommandLineBuild.h"
+
+#include "ConsoleInteraction.h"
+#include "SignalPipe.h"
+#include "assembly/SheetBuild.h"
+#include "platform/FileSystem.h"
+#include "platform/WorkerThread.h"
+#include "startup/ProgramSettings.h"
+#include "startup/Startup.h"
+#include "startup/Workspace.h"
+#include "stations/InputFile.h"
+#include "stations/StationList.h"
+#include "stations/Tokens.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+enum ExitStatus { AllWritten = 0, SomeMissing = 1, NothingWritten = 2 };
+
+// A stopped build's workers end their tools within about a second; one stuck in the
+// kernel is not waited for longer than this.
+constexpr int WorkerWaitMs = 3000;
+
+int statusOf(const BuildReport &report, int signalNumber)
+{
+    switch (report.outcome) {
+    case BuildReport::Written:
+        return report.missing.isEmpty() ? AllWritten : SomeMissing;
+    case BuildReport::Stopped:
+        return signalNumber != 0 ? 128 + signalNumber : NothingWritten;
+    default:
+        return NothingWritten;
+    }
+}
+
+// The window's message; details that only list the missing GSIDs are left out, as
+// those go to standard output.
+std::optional<UserMessage> consoleMessage(const BuildReport &report)
+{
+    std::optional<UserMessage> message = report.message();
+    if (message && message->details == report.missingDetails())
+        message->details.clear();
+    if (message)
+        message->text.replace(QStringLiteral("They were left in the list."),
+                              QStringLiteral("They are listed on standard output."));
+    return message;
+}
+
+// Lets what a finished build handed to deleteLater() go, and gives its workers time to
+// end the tools they ran, so that no child outlives the program.
+void letBuildGo()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (workerThreadsRunning() == 0)
+        return;
+    const QDeadlineTimer deadline(WorkerWaitMs);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (workerThreadsRunning() == 0 || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+}
+
+BuildConfig buildConfig(const AppSettings &settings, SourceMode mode, bool metric,
+                        const QString &workspaceDir)
+{
+    BuildConfig config;
+    config.mode = mode;
+    config.edition = metric ? Edition::Metric : Edition::English;
+    config.shareDir = settings.shareDir;
+    config.ftpHost = settings.ftpHost;
+    config.ftpConnections = settings.ftpConnections;
+    config.ftpMode = settings.ftpMode;
+    config.ftpStallSeconds = settings.ftpStallSeconds;
+    config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
+    config.workspaceDir = workspaceDir;
+    config.programDir = settings.programDir;
+    config.bookmarks = settings.bookmarks;
+    return config;
+}
+
+} // namespace
+
+int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings &defaults)
+{
+    ConsoleInteraction ui(stderr, ::isatty(STDERR_FILENO) == 1);
+    FileSystem fso;
+
+    const ProgramSettings loaded = ProgramSettings::load(
+        QProcessEnvironment::systemEnvironment(), defaults, QCoreApplication::applicationDirPath());
+    // Unknown keys do not stop a build, but a misspelt one may leave a source unset.
+    for (const QString &warning : loaded.warnings)
+        ui.showNotice(warning);
+    if (!loaded) {
+        ui.showError(loaded.error);
+        return NothingWritten;
+    }
+    const AppSettings &settings = loaded.settings;
+    // The window says so in its title; a script's log must say so too, or a forgotten
+    // setting passes for sheets missing at the source.
+    if (settings.sampleSheets)
+        ui.showNotice(QStringLiteral("No data-sheet source is set; the sample sheets are used."));
+
+    // The list, read as the window's import reads a file.
+    const bool fromInput = options.listFiles.value(0) == CommandLineOptions::standardInput();
+    const QString listFile =
+        fromInput ? QString() : QDir::current().absoluteFilePath(options.listFiles.value(0));
+    StationList list;
+    ImportedEntries imported;
+    if (fromInput) {
+        QFile input;
+        if (input.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            imported = importEntries(input, list);
+        else
+            imported.error = input.errorString();
+    } else {
+        imported = importEntries(fso, listFile, list);
+    }
+    const QString listName = fromInput ? QStringLiteral("standard input") : listFile;
+    if (!imported) {
+        ui.showError(fromInput ? QStringLiteral("Unable to read the list from standard input.")
+                               : unreadableFileMessage(listFile));
+        return NothingWritten;
+    }
+    // The window builds what fitted; a script would not see what was left out.
+    if (imported.full) {
+        ui.showError(EntryBatch::fullMessage() + QStringLiteral(" No output file was written."));
+        return NothingWritten;
+    }
+    list.addAll(imported.entries);
+    list.updateCount();
+    if (list.isEmpty()) {
+        ui.showError(QStringLiteral("No GSID was found in ") + listName +
+                     QStringLiteral("; no output file was written."));
+        return NothingWritten;
+    }
+
+    const SourceChoice source = discoverSource(settings, fso);
+    if (source.mode == SourceMode::Undecided) {
+        ui.showError(sourceFailureMessage(), source.detail);
+        return NothingWritten;
+    }
+
+    // From here on there is a workspace to remove and, soon, a build to stop: a
+    // signal stops it as Stop does, and the program ends through its clean-up.
+    SignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP});
+    Workspace workspace = Workspace::acquire(settings.tempRoot);
+    if (!workspace.isValid()) {
+        ui.showError(workspace.error());
+        return NothingWritten;
+    }
+    // What a run that ended without its clean-up left there.
+    workspace.empty();
+
+    const QString output = trimBlanks(options.output);
+    const QString refusal = BuildReport::refusal(output, listFile, workspace.path(),
+                                                 workspace.verify(), settings.programDir);
+    if (!refusal.isEmpty()) {
+        ui.showError(refusal);
+        workspace.remove();
+        return NothingWritten;
+    }
+
+    BuildReport report;
+    {
+        SheetBuild build(buildConfig(settings, source.mode, options.metric, workspace.path()), fso,
+                         ui);
+        QObject::connect(&signalPipe, &SignalPipe::signalled, &build, [&build] {
+            if (build.isRunning())
+                build.stop();
+        });
+        if (signalPipe.received() != 0) {
+            report.outcome = BuildReport::Stopped;
+        } else {
+            const qsizetype total = list.count();
+            report = build.run(list.entries(), output,
+                               [&ui, total](const QString &text) { ui.showProgress(text, total); });
+        }
+    }
+    // Clean first: a reader of standard output that went away ends the program with
+    // SIGPIPE, which must not leave a tool running or the workspace behind.
+    letBuildGo();
+    workspace.remove();
+    ui.endProgress();
+    if (const std::optional<UserMessage> message = consoleMessage(report))
+        ui.showMessage(*message);
+    // Only what the written output lacks: a script feeds these back in.
+    if (report.outcome == BuildReport::Written && !report.missing.isEmpty()) {
+        const QByteArray gsids = report.missingGsids().join(QLatin1Char('\n')).toLocal8Bit();
+        std::fwrite(gsids.constData(), 1, size_t(gsids.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    return statusOf(report, signalPipe.received());
+}
