@@ -122,7 +122,7 @@ void TestSheetBuild::cleanup()
 {
     // Whatever a build started has ended: its workers, its tools, its folder.
     QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, 30000);
-    QTRY_COMPARE(workspaceEntries(), QStringList());
+    QTRY_COMPARE_WITH_TIMEOUT(workspaceEntries(), QStringList(), EventBound);
 }
 
 BuildConfig TestSheetBuild::shareConfig(const QString &programDir) const
@@ -534,7 +534,7 @@ void TestSheetBuild::misbehavingTextTool()
     // No tool is left running.
     for (const QByteArray &pid : readFile(pids).split('\n')) {
         if (!pid.isEmpty())
-            QTRY_VERIFY(!QFileInfo::exists("/proc/" + pid));
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
     }
 }
 
@@ -707,13 +707,13 @@ void TestSheetBuild::stopAtTheWorstMoment()
     connect(&build, &SheetBuild::progress, this, [&](const QString &text) { progress << text; });
     build.start(gsids, m_out);
     if (when == "share" || when == "ftp")
-        QTRY_VERIFY(progress.size() >= 5);
+        QTRY_VERIFY_WITH_TIMEOUT(progress.size() >= 5, EventBound);
     else if (when == "blocked copy")
-        QTRY_VERIFY(blocking.entered);
+        QTRY_VERIFY_WITH_TIMEOUT(blocking.entered, EventBound);
     else if (when.startsWith("silent retr"))
-        QTRY_VERIFY(!server.retrieved().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!server.retrieved().isEmpty(), EventBound);
     else
-        QTRY_VERIFY(QFile::exists(pids));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pids), EventBound);
 
     QElapsedTimer timer;
     timer.start();
@@ -731,14 +731,14 @@ void TestSheetBuild::stopAtTheWorstMoment()
         pids.removeAll(server.pid());
         return pids;
     };
-    QTRY_COMPARE(children(), QList<qint64>());
+    QTRY_COMPARE_WITH_TIMEOUT(children(), QList<qint64>(), EventBound);
     for (const QByteArray &pid : readFile(pids).split('\n')) {
         if (!pid.isEmpty())
-            QTRY_VERIFY(!QFileInfo::exists("/proc/" + pid));
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
     }
     QCOMPARE(readFile(m_out), QByteArray("the old output"));
-    QTRY_COMPARE(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{"out.pdf"});
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden),
+                              QStringList{"out.pdf"}, EventBound);
 }
 
 QTEST_GUILESS_MAIN(TestSheetBuild)

@@ -74,12 +74,13 @@ void TestShellAndWait::stopEndsTheToolAndItsChildren()
                          &stop);
     });
     waiter->start();
-    QTRY_VERIFY(!readFile(pidFile).trimmed().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!readFile(pidFile).trimmed().isEmpty(), EventBound);
     stop = true;
-    QTRY_VERIFY(waiter->isFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(waiter->isFinished(), EventBound);
     delete waiter;
     QCOMPARE(r.result, ShellResult::TimedOut);
-    QTRY_VERIFY(!QFileInfo::exists("/proc/" + readFile(pidFile).trimmed()));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + readFile(pidFile).trimmed()),
+                             EventBound);
 }
 
 QTEST_GUILESS_MAIN(TestShellAndWait)

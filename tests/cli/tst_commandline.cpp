@@ -347,8 +347,9 @@ void TestCommandLine::signalStopsTheBuild()
     QCOMPARE(readFile(box("out.pdf")), OldOutput);
     nothingLeftBehind();
     // The merge tool went with the program; it was ended, not left to finish.
-    QTRY_VERIFY(!QFileInfo::exists("/proc/" + pdftk) ||
-                readFile("/proc/" + pdftk + "/stat").contains(") Z "));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pdftk) ||
+                                 readFile("/proc/" + pdftk + "/stat").contains(") Z "),
+                             EventBound);
     m_stray = 0;
 }
 

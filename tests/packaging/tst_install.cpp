@@ -147,11 +147,15 @@ void TestInstall::debianPackageInstallsAndRuns()
     QCOMPARE(contents.output.count(".pdf\n"), 50);
     for (const char *stray : {"sample-gsids.pdf", "GSID_1.pdf"})
         QVERIFY2(!contents.output.contains(stray), stray);
-    // Debian's own checks, to the last remark: each override says why it holds.
+        // Debian's own checks, to the last remark: each override says why it holds. Not
+        // for the sanitizer build, which no package is ever made from (its program has no
+        // checked buffers of glibc's own, for one).
+#if !BRINDLEWICK_SANITIZED
     Run lintian = run("lintian", {"--pedantic", "-I", deb});
     lintian.output.remove("running with root privileges is not recommended!");
     QVERIFY2(lintian.exitCode == 0 && lintian.output.trimmed().isEmpty(),
              qPrintable(lintian.output));
+#endif
     const Run conffiles = run("dpkg-deb", {"-I", deb, "conffiles"});
     QCOMPARE(conffiles.output.trimmed(), "/etc/xdg/brindlewick/brindlewick.conf");
 

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "assembly/ShellAndWait.h"
 #include "platform/ToolProcess.h"
 
@@ -48,7 +49,7 @@ void TestToolProcess::runs()
     QCOMPARE(started, bytes >= 0);
     if (!started)
         return;
-    QTRY_VERIFY(end);
+    QTRY_VERIFY_WITH_TIMEOUT(end, EventBound);
     QCOMPARE(output.size(), bytes);
     QCOMPARE(end->first, exitCode);
     QCOMPARE(end->second, crashed);

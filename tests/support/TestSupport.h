@@ -9,6 +9,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// How long a test waits for an event before it fails: it never waits that long when
+// all is well, so it is generous, for a slow machine and the sanitizer build.
+constexpr int EventBound = 120000;
+
 // The build folder: it holds the pdftk and pdftotext links, as beside the program.
 QString programFolder();
 

@@ -516,7 +516,7 @@ void TestFrmMain::continueBuildsAndClears()
     QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
     QVERIFY(get("btnClear")->isEnabled());
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
-    QTRY_VERIFY(QDir(m_box->workspace()).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_box->workspace()).isEmpty(), EventBound);
 }
 
 void TestFrmMain::stopAndCloseDuringABuild_data()
@@ -569,20 +569,21 @@ void TestFrmMain::stopAndCloseDuringABuild()
     QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
     press("btnContinue");
     if (phase != "asking") {
-        QTRY_VERIFY(QFile::exists(pids));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pids), EventBound);
         act();
     }
-    QTRY_COMPARE(finished.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, EventBound);
     QCOMPARE(readFile(out), QByteArray("the old output"));
     QCOMPARE(m_window->stationList().count(), 3);
     QCOMPARE(edit("txtOutFile")->text(), out);
     for (const QByteArray &pid : readFile(pids).split('\n')) {
         if (!pid.isEmpty())
-            QTRY_VERIFY(!QFileInfo::exists("/proc/" + pid));
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
     }
-    QTRY_VERIFY(QDir(m_box->workspace()).isEmpty());
-    QTRY_COMPARE(QDir(m_box->dir.path()).entryList({".kept*"}, QDir::Files | QDir::Hidden),
-                 QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_box->workspace()).isEmpty(), EventBound);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QDir(m_box->dir.path()).entryList({".kept*"}, QDir::Files | QDir::Hidden), QStringList(),
+        EventBound);
     const qsizetype asked = phase == "asking" ? 1 : 0;
     if (how == "close") {
         QCOMPARE(m_ui.messages.size(), asked);
