@@ -60,7 +60,7 @@ struct Soak {
         settings.programDir = programFolder();
         settings.shareDir = ftp ? root.filePath("no share/") : root.filePath("share/");
         settings.ftpHost = server->host();
-        settings.ftpStallSeconds = 2;
+        settings.stallSeconds = 2;
         settings.tempRoot = root.path();
         auto window = std::make_unique<frmMain>(settings, fso, ui);
         if (!window->Form_Load())

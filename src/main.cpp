@@ -2,6 +2,7 @@
 #include "cli/CommandLineBuild.h"
 #include "cli/CommandLineOptions.h"
 #include "platform/FileSystem.h"
+#include "platform/WorkerThread.h"
 #include "startup/ProgramSettings.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopInteraction.h"
@@ -88,8 +89,7 @@ int main(int argc, char *argv[])
     // The arguments as parsed above: after "--" a list file may begin with "-".
     settings.arguments = options.listFiles;
 
-    FileSystem fso;
-    frmMain window(settings, fso, ui);
+    frmMain window(settings, FileSystem::program(), ui);
     ui.setParentWindow(&window);
     // Before the load step, so that a fatal message there comes with its likely cause.
     if (!loaded.warnings.isEmpty())
@@ -105,5 +105,9 @@ int main(int argc, char *argv[])
             QCoreApplication::exit(0);
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    // A build the close box stopped may still be ending its tools (pdftk, a merge
+    // thread): give them a moment to go with the program, never more.
+    waitForWorkerThreads(3000);
+    return status;
 }

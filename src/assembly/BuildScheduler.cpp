@@ -151,12 +151,8 @@ void BuildScheduler::onFetched(int index, const FetchResult &result)
                      QStringLiteral(" is full; no output file was written."));
             return;
         }
-        if (!m_fso.folderExists(m_settings.folder)) {
-            fail(BuildReport::WorkspaceFailed,
-                 QStringLiteral("The workspace folder ") + folder +
-                     QStringLiteral(" vanished during the build; no output file was written."));
+        if (folderGone())
             return;
-        }
     }
     if (!result.ok()) {
         item.state = State::Failed;
@@ -218,6 +214,8 @@ void BuildScheduler::onExtracted(qsizetype index, ToolProcess *process, int exit
                  : crashed ? MissingCause::TextCrashed
                            : MissingCause::TextFailed;
     item.state = State::Read;
+    if (!item.opened && folderGone())
+        return;
     m_textFailuresInARow = timedOut || crashed ? m_textFailuresInARow + 1 : 0;
     if (m_textFailuresInARow >= TextFailuresToGiveUp) {
         fail(
@@ -244,11 +242,24 @@ void BuildScheduler::name(qsizetype index)
     const RenameOutcome named =
         renameCurrPdf(m_fso, m_settings.folder, scratch(index), text, item.opened, sourceName);
     if (named.kind == RenameOutcome::Unreadable) {
+        if (folderGone())
+            return;
         m_missing << index;
         return;
     }
     m_sheets.append(
         {index, gsid, m_settings.folder + named.fileName, named.stem, named.station, item.pages});
+}
+
+bool BuildScheduler::folderGone()
+{
+    // A sheet that vanished with its folder says nothing of the sheet or the tools.
+    if (m_fso.folderExists(m_settings.folder))
+        return false;
+    fail(BuildReport::WorkspaceFailed,
+         QStringLiteral("The workspace folder ") + m_settings.workspaceDir +
+             QStringLiteral(" vanished during the build; no output file was written."));
+    return true;
 }
 
 QList<BuildReport::Missing> BuildScheduler::missing() const

@@ -81,6 +81,8 @@ private:
     void onExtracted(qsizetype index, ToolProcess *process, int exitCode, bool crashed);
     void name(qsizetype index);
     void fail(BuildReport::Outcome outcome, const QString &problem);
+    // The build's folder went (removed by hand, say): the build fails, told so.
+    bool folderGone();
 
     Settings m_settings;
     SheetSource &m_source;

@@ -122,12 +122,12 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
         ftp.host = m_config.ftpHost;
         ftp.directory = where.folder;
         ftp.connections = m_config.ftpConnections;
-        ftp.stallSeconds = m_config.ftpStallSeconds;
+        ftp.stallSeconds = m_config.stallSeconds;
         ftp.mode = m_config.ftpMode;
         ftp.passiveChosen = m_config.ftpPassiveChosen;
         m_source = new FtpSource(ftp);
     } else {
-        m_source = new ShareSource(where.folder, m_fso);
+        m_source = new ShareSource(where.folder, m_fso, m_config.stallSeconds);
     }
     BuildScheduler::Settings settings;
     settings.folder = m_folder;
@@ -170,7 +170,7 @@ void SheetBuild::onOpened(bool ok, const QString &detail)
                                   : QStringLiteral("The folder ");
         QString tried = where + paths().folder + QStringLiteral(" could not be entered");
         tried += (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail) + QLatin1Char('.');
-        if (m_config.mode == SourceMode::Ftp)
+        if (m_config.mode == SourceMode::Ftp && !m_config.shareDir.isEmpty())
             tried = QStringLiteral("The share folder ") + m_config.shareDir +
                     QStringLiteral(" was not used: it could not be seen when the program "
                                    "started.\n") +
@@ -234,6 +234,13 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
             m_refused.append({sheet.gsid, MissingCause::MergeRefused});
     }
     const bool incomplete = outcome.merged && !isWholePdf(m_output->draft());
+    if ((!outcome.merged || incomplete) && diskFull(m_folder)) {
+        // The merge is made in the workspace first: its disk, not the output's, is full.
+        finish(BuildReport::WorkspaceFailed,
+               QStringLiteral("The workspace folder ") + m_config.workspaceDir +
+                   QStringLiteral(" is full; no output file was written."));
+        return;
+    }
     if (!outcome.merged || incomplete) {
         finish(BuildReport::MergeFailed,
                BuildReport::mergeProblem(outcome.failure, diskFull(m_output->draft()), incomplete,

@@ -27,7 +27,7 @@ struct BuildConfig {
     QString shareDir;       // share mode: holds the edition folders
     QString ftpHost;        // FTP mode: "host" or "host:port"
     int ftpConnections = 4; // FTP mode: at most this many at once
-    int ftpStallSeconds = 30;
+    int stallSeconds = 30;  // a fetch that hears nothing for this long has failed
     FtpMode ftpMode = FtpMode::Auto;
     std::shared_ptr<std::atomic<bool>> ftpPassiveChosen; // remembered across builds
     QString workspaceDir;                                // ends with "/"

@@ -83,7 +83,7 @@ BuildConfig buildConfig(const AppSettings &settings, SourceMode mode, bool metri
     config.ftpHost = settings.ftpHost;
     config.ftpConnections = settings.ftpConnections;
     config.ftpMode = settings.ftpMode;
-    config.ftpStallSeconds = settings.ftpStallSeconds;
+    config.stallSeconds = settings.stallSeconds;
     config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
     config.workspaceDir = workspaceDir;
     config.programDir = settings.programDir;
@@ -96,7 +96,7 @@ BuildConfig buildConfig(const AppSettings &settings, SourceMode mode, bool metri
 int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings &defaults)
 {
     ConsoleInteraction ui(stderr, ::isatty(STDERR_FILENO) == 1);
-    FileSystem fso;
+    FileSystem &fso = FileSystem::program();
 
     const ProgramSettings loaded = ProgramSettings::load(
         QProcessEnvironment::systemEnvironment(), defaults, QCoreApplication::applicationDirPath());

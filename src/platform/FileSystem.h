@@ -28,6 +28,15 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
+    // The program's own: it lives as long as the process, so that a worker thread that
+    // was left to end alone (stuck in the kernel) may still use it while the program
+    // ends.
+    static FileSystem &program()
+    {
+        static FileSystem *const fso = new FileSystem;
+        return *fso;
+    }
+
     virtual bool folderExists(const QString &path) const;
     // Deletes the one file (not folder) of exactly that name: names may hold *, ?
     // and [ on this platform, and none is ever a pattern. Without force, read-only

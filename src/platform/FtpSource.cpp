@@ -22,6 +22,7 @@ struct Job {
     QString target;
     bool retried = false;             // a second try has been given
     bool reconnected = false;         // tried again after a kept connection had gone
+    int thawed = 0;                   // tried again after the worker's freeze cost it its time
     bool fresh = false;               // on a new connection
     int rescues = 0;                  // moved off a connection that fell silent
     Clock::time_point notBefore{};    // waiting for the server to take a connection
@@ -35,11 +36,13 @@ struct Transfer {
     Clock::time_point started;
     Clock::time_point heard; // the last reply or data
     qint64 received = 0;
-    qint64 announced = -1; // the size the server gave as the transfer began
-    bool passive = false;  // started in passive mode
-    bool silenced = false; // ended by the watchdog
-    int lastCode = 0;      // of the server's last reply
-    QByteArray lastReply;  // the server's last reply line
+    qint64 announced = -1;   // the size the server gave as the transfer began
+    bool passive = false;    // started in passive mode
+    bool silenced = false;   // ended by the watchdog
+    int lastCode = 0;        // of the server's last reply
+    qint64 slowestReply = 0; // the longest wait for a reply, in ms: the server's pace
+    qint64 frozen = 0;       // ms the worker spent blocked while it was under way
+    QByteArray lastReply;    // the server's last reply line
 };
 
 // "150 Opening BINARY mode data connection for x.pdf (1234 bytes)."; -1 when the
@@ -136,6 +139,7 @@ private:
     QList<Transfer *> m_active;
     QList<CURL *> m_idle;      // easy handles kept for their DNS cache
     QList<qint64> m_durations; // of the last transfers, in ms
+    qint64 m_slowestReply = 0; // the longest the server took to answer, in ms
     int m_strikes = 0;
     bool m_anyWorked = false; // some connection logged in and answered
     bool m_lost = false;
@@ -199,7 +203,18 @@ void FtpSource::Worker::run()
     while (takeIncoming()) {
         startJobs();
         int running = 0;
+        // libcurl waits for a transfer's closing reply (226) inside this call, blocking
+        // the thread for up to the reply limit; meanwhile nothing of the other
+        // transfers could be heard, and that time is not theirs to count as silence.
+        const auto before = Clock::now();
         curl_multi_perform(m_multi, &running);
+        const auto blocked = Clock::now() - before;
+        if (blocked > milliseconds(100)) {
+            for (Transfer *t : std::as_const(m_active)) {
+                t->heard += blocked;
+                t->frozen += std::chrono::duration_cast<milliseconds>(blocked).count();
+            }
+        }
         collect();
         watchdog();
         // Woken early by libcurl's sockets and timers and by new fetches or stop().
@@ -295,7 +310,10 @@ size_t FtpSource::Worker::onData(char *data, size_t size, size_t count, void *tr
 size_t FtpSource::Worker::onReply(char *line, size_t size, size_t count, void *transfer)
 {
     auto *t = static_cast<Transfer *>(transfer);
-    t->heard = Clock::now();
+    const auto now = Clock::now();
+    t->slowestReply = qMax<qint64>(
+        t->slowestReply, std::chrono::duration_cast<milliseconds>(now - t->heard).count());
+    t->heard = now;
     const QByteArray reply = QByteArray(line, qsizetype(size * count)).trimmed();
     bool number = false;
     const int code = reply.left(3).toInt(&number);
@@ -328,19 +346,25 @@ void FtpSource::Worker::collect()
 
 void FtpSource::Worker::watchdog()
 {
-    // Transfers take a few round trips; a silence of many of them is no slow server,
-    // but a data connection the server lost. Until a few have ended, nothing is
-    // known of the server: a second then.
+    // Transfers take a few round trips; a silence of many of them, and of five times the
+    // slowest reply the server gave, is no slow server but a connection it lost. Until
+    // a few have ended, nothing is known of the server: a second then.
     QList<qint64> took = m_durations;
     std::sort(took.begin(), took.end());
-    const qint64 early = took.size() < 8 ? 1000 : qMax<qint64>(200, 10 * took[took.size() / 2]);
+    qint64 pace = m_slowestReply;
+    for (const Transfer *t : std::as_const(m_active))
+        pace = qMax(pace, t->slowestReply);
+    const qint64 early =
+        qMax(took.size() < 8 ? 1000 : qMax<qint64>(200, 10 * took[took.size() / 2]), 5 * pace);
     const qint64 stall = qint64(m_settings.stallSeconds) * 1000;
     const auto now = Clock::now();
     const QList<Transfer *> active = m_active;
     for (Transfer *t : active) {
         const qint64 silent = std::chrono::duration_cast<milliseconds>(now - t->heard).count();
         constexpr int MaxRescues = 3;
-        if (silent < stall && (silent < early || t->job.rescues >= MaxRescues))
+        // Each rescue of a fetch waits twice as long as the one before, so that a slow
+        // server is not pressed with ever more connections.
+        if (silent < stall && (silent < (early << t->job.rescues) || t->job.rescues >= MaxRescues))
             continue;
         detach(t);
         if (silent < stall) {
@@ -348,6 +372,7 @@ void FtpSource::Worker::watchdog()
             ++again.rescues;
             again.fresh = true;
             m_idle << t->easy;
+            m_slowestReply = qMax(m_slowestReply, t->slowestReply);
             delete t;
             m_queue.push_front(std::move(again));
             continue;
@@ -379,11 +404,16 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
     const bool whole = t->announced < 0 || t->received == t->announced;
     const CURLcode code = result == CURLE_OK && !probe && !whole ? CURLE_PARTIAL_FILE : result;
     m_durations << std::chrono::duration_cast<milliseconds>(Clock::now() - t->started).count();
+    m_slowestReply = qMax(m_slowestReply, t->slowestReply);
     if (m_durations.size() > 64)
         m_durations.removeFirst();
     long reply = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &reply);
-    const bool committed = code == CURLE_OK && (probe || t->file->commit());
+    // Every byte announced arrived, and then the closing reply did not (a router that
+    // dropped the idle control connection meanwhile): the sheet is whole all the same.
+    const bool arrived = !probe && code != CURLE_OK && t->announced > 0 &&
+                         t->received == t->announced && (t->lastCode == 150 || t->lastCode == 125);
+    const bool committed = (code == CURLE_OK || arrived) && (probe || t->file->commit());
     const int localError = t->file ? t->file->errorCode() : 0;
     const QString localWords = t->file ? t->file->errorString() : QString();
     t->file.reset(); // an uncommitted file removes itself
@@ -447,6 +477,17 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
         m_queue.push_front(job);
         giveUp(QStringLiteral("The FTP server refused the data connection: ") + said +
                QLatin1Char('.'));
+        return;
+    }
+    // It ran out of time while the worker was held up elsewhere (by libcurl's wait for
+    // another transfer's closing reply): the server is not to blame. Again, for nothing.
+    constexpr int MaxThaws = 3;
+    if (silence(code) && !t->silenced && t->frozen * 2 >= qint64(m_settings.stallSeconds) * 1000 &&
+        job.thawed < MaxThaws) {
+        Job again = job;
+        ++again.thawed;
+        again.fresh = true;
+        m_queue.push_front(std::move(again));
         return;
     }
     const QString why =

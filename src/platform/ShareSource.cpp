@@ -1,11 +1,12 @@
 #include "ShareSource.h"
 
 #include <QFile>
+#include <QTimer>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 
-#include <cerrno>
 #include <unistd.h>
 
 struct ShareSource::Shared {
@@ -23,13 +24,14 @@ struct ShareSource::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> queue;
+    QSet<int> abandoned; // copies given up on: their threads no longer count
     int copiers = 0;
     int idle = 0;
     bool stopped = false;
 };
 
-ShareSource::ShareSource(QString folder, FileSystem &fso, QObject *parent)
-    : SheetSource(parent), m_folder(std::move(folder)),
+ShareSource::ShareSource(QString folder, FileSystem &fso, int stallSeconds, QObject *parent)
+    : SheetSource(parent), m_folder(std::move(folder)), m_stallMs(stallSeconds * 1000),
       m_shared(std::make_shared<Shared>(fso, mailbox()))
 {
 }
@@ -46,25 +48,90 @@ void ShareSource::open()
 
 void ShareSource::fetch(int id, const QString &name, const QString &target)
 {
+    if (!m_lost.isEmpty()) {
+        // Later, not from inside the caller's own call.
+        const QString why = m_lost;
+        mailbox()->post([this, id, why] { answer(id, {FetchResult::SourceLost, 0, why}); });
+        m_pending << id;
+        return;
+    }
+    m_pending << id;
+    QTimer::singleShot(m_stallMs, this, [this, id] { expire(id); });
     const std::lock_guard lock(m_shared->mutex);
     if (m_shared->stopped)
         return;
     m_shared->queue.push_back({id, m_folder + name, target});
-    if (m_shared->idle > 0) {
+    if (m_shared->idle > 0)
         m_shared->wake.notify_one();
-    } else if (m_shared->copiers < Copiers) {
-        ++m_shared->copiers;
-        startWorkerThread([shared = m_shared, this] { copier(shared, this); });
-    }
+    else if (m_shared->copiers < Copiers)
+        startCopier();
+}
+
+void ShareSource::startCopier()
+{
+    ++m_shared->copiers;
+    startWorkerThread([shared = m_shared, this] { copier(shared, this); });
 }
 
 void ShareSource::stop()
 {
     closeMailbox();
+    m_pending.clear();
     const std::lock_guard lock(m_shared->mutex);
     m_shared->stopped = true;
     m_shared->queue.clear();
     m_shared->wake.notify_all();
+}
+
+void ShareSource::answer(int id, const FetchResult &result)
+{
+    if (m_pending.remove(id))
+        emit fetched(id, result);
+}
+
+void ShareSource::copied(int id, const FetchResult &result)
+{
+    if (!m_pending.contains(id))
+        return;    // told already: it ran out of time
+    m_strikes = 0; // the share answered
+    answer(id, result);
+}
+
+void ShareSource::expire(int id)
+{
+    if (!m_pending.contains(id))
+        return;
+    {
+        // Its copy is stuck in the kernel: let its thread go, and start another.
+        const std::lock_guard lock(m_shared->mutex);
+        const auto queued = std::find_if(m_shared->queue.cbegin(), m_shared->queue.cend(),
+                                         [id](const Shared::Job &job) { return job.id == id; });
+        if (queued != m_shared->queue.cend()) {
+            // Not begun: the copies before it are slow, or stuck and soon let go.
+            QTimer::singleShot(m_stallMs, this, [this, id] { expire(id); });
+            return;
+        }
+        m_shared->abandoned << id;
+        --m_shared->copiers;
+        if (!m_shared->queue.empty() && m_shared->idle == 0)
+            startCopier();
+    }
+    const QString why =
+        QStringLiteral("The share did not answer within %1 seconds.").arg(m_stallMs / 1000);
+    const bool gone = ++m_strikes >= StrikesToGiveUp;
+    answer(id, {gone ? FetchResult::SourceLost : FetchResult::TransferFailed, 0, why});
+    if (!gone)
+        return;
+    // Three in a row: the share is gone. Every sheet not yet told is lost with it.
+    m_lost = QStringLiteral("The share stopped answering.");
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->queue.clear();
+    }
+    emit lost(m_lost);
+    const QSet<int> pending = m_pending;
+    for (const int other : pending)
+        answer(other, {FetchResult::SourceLost, 0, m_lost});
 }
 
 void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
@@ -91,14 +158,16 @@ void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
             result.detail = copied.error;
         }
         const std::lock_guard lock(shared->mutex);
-        if (shared->stopped) {
-            // The build has gone: what came late must not stay in its folder.
+        if (shared->stopped || shared->abandoned.contains(job.id)) {
+            // Nobody waits for it any more: what came late must not stay.
             if (copied)
                 ::unlink(QFile::encodeName(job.to).constData());
+            if (shared->abandoned.remove(job.id))
+                return; // counted out when it was given up on
             break;
         }
         // The source is alive while its mailbox is open; the mailbox checks that.
-        shared->mailbox->post([source, id = job.id, result] { emit source->fetched(id, result); });
+        shared->mailbox->post([source, id = job.id, result] { source->copied(id, result); });
     }
     const std::lock_guard lock(shared->mutex);
     --shared->copiers;

@@ -3,17 +3,22 @@
 #include "FileSystem.h"
 #include "SheetSource.h"
 
+#include <QSet>
+
 // The sheets of one edition folder of the mounted share, copied by a few worker
 // threads. A copy blocked in the kernel (a hung network mount) is never waited for:
-// stop() lets its thread finish alone, and what it writes after the stop is removed.
+// after the stall limit its sheet fails, and its thread is left to end alone (what it
+// writes then is removed); three such in a row, and the share counts as gone. stop()
+// lets every copy go the same way.
 class ShareSource : public SheetSource {
     Q_OBJECT
 
 public:
     static constexpr int Copiers = 4;
+    static constexpr int StrikesToGiveUp = 3;
 
     // folder ends with "/". fso must outlive every copier, blocked ones included.
-    ShareSource(QString folder, FileSystem &fso, QObject *parent = nullptr);
+    ShareSource(QString folder, FileSystem &fso, int stallSeconds = 30, QObject *parent = nullptr);
     ~ShareSource() override;
 
     // The share is not tested again at each build: a missing sheet is reported as such.
@@ -24,7 +29,15 @@ public:
 private:
     struct Shared;
     static void copier(std::shared_ptr<Shared> shared, ShareSource *source);
+    void startCopier();
+    void answer(int id, const FetchResult &result);
+    void copied(int id, const FetchResult &result);
+    void expire(int id);
 
     QString m_folder;
+    int m_stallMs;
     std::shared_ptr<Shared> m_shared;
+    QSet<int> m_pending; // fetched() not yet told
+    int m_strikes = 0;
+    QString m_lost;
 };

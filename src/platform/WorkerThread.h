@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -76,4 +77,16 @@ template <typename Work> void startWorkerThread(Work work)
 inline int workerThreadsRunning()
 {
     return workerThreadCount().load();
+}
+
+// Waits, at most msecs, until no worker thread runs: at the program's end, so that the
+// tools they started are gone with it. False when some are still stuck.
+inline bool waitForWorkerThreads(int msecs)
+{
+    for (int waited = 0; workerThreadsRunning() > 0; waited += 10) {
+        if (waited >= msecs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }

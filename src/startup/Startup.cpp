@@ -11,16 +11,20 @@ SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso)
         choice.mode = SourceMode::Share;
         return choice;
     }
-    choice.detail = QStringLiteral("The share folder ") + settings.shareDir +
-                    QStringLiteral(" cannot be seen.");
-    if (settings.ftpHost.isEmpty())
-        return choice;
-    FtpConnection ftp(settings.ftpHost);
-    if (ftp.connect())
-        choice.mode = SourceMode::Ftp;
-    else
-        choice.detail += QStringLiteral("\nThe FTP server ") + settings.ftpHost +
-                         QStringLiteral(" did not let us in: ") + ftp.lastReply();
+    QStringList tried;
+    if (!settings.shareDir.isEmpty())
+        tried << QStringLiteral("The share folder ") + settings.shareDir +
+                     QStringLiteral(" cannot be seen.");
+    if (!settings.ftpHost.isEmpty()) {
+        FtpConnection ftp(settings.ftpHost);
+        if (ftp.connect()) {
+            choice.mode = SourceMode::Ftp;
+            return choice;
+        }
+        tried << QStringLiteral("The FTP server ") + settings.ftpHost +
+                     QStringLiteral(" did not let us in: ") + ftp.lastReply();
+    }
+    choice.detail = tried.join(QLatin1Char('\n'));
     return choice;
 }
 

@@ -540,7 +540,7 @@ BuildConfig frmMain::buildConfig() const
     config.ftpHost = m_settings.ftpHost;
     config.ftpConnections = m_settings.ftpConnections;
     config.ftpMode = m_settings.ftpMode;
-    config.ftpStallSeconds = m_settings.ftpStallSeconds;
+    config.stallSeconds = m_settings.stallSeconds;
     config.ftpPassiveChosen = m_ftpPassiveChosen;
     config.workspaceDir = m_workspace.path();
     config.programDir = m_settings.programDir;

@@ -134,7 +134,7 @@ void TestFtpServers::buildAgainst()
     config.edition = metric ? Edition::Metric : Edition::English;
     config.ftpHost = ftp.host();
     config.ftpConnections = 4;
-    config.ftpStallSeconds = 2;
+    config.stallSeconds = 2;
     config.ftpMode = mode == "active" ? FtpMode::Active : FtpMode::Auto;
     config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
     config.workspaceDir = m_box->workspace();

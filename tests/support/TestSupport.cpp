@@ -135,7 +135,7 @@ bool FtpServer::start()
          << QString::number(m_options.delayMs) << "--stall-after"
          << QString::number(m_options.stallAfter) << "--end-after"
          << QString::number(m_options.endAfter) << "--cut-short" << m_options.cutShort
-         << "--log-retr";
+         << "--withhold-226" << m_options.withhold226 << "--log-retr";
     if (m_options.silentRetr)
         args << "--silent-retr";
     if (m_options.refusePort)

@@ -61,6 +61,7 @@ public:
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         int chaosSeed = -1;               // misbehave at random, from this seed
         QString cutShort; // this file is sent short of its end, its whole size announced
+        QString withhold226; // this file is sent whole, and its closing reply never
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
     FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}

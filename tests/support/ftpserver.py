@@ -4,7 +4,7 @@ with the ways real servers misbehave:
 
   ftpserver.py <root> [--port P] [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
                [--end-after N] [--silent-retr] [--refuse-port] [--lose-data-connections]
-               [--cut-short NAME] [--log-retr] [--chaos SEED]
+               [--cut-short NAME] [--withhold-226 NAME] [--log-retr] [--chaos SEED]
 
 It listens on P, or on a port of its own choosing, and prints "port <n>" once it does.
 
@@ -21,6 +21,7 @@ It listens on P, or on a port of its own choosing, and prints "port <n>" once it
                    transfer then hears nothing until a time-out
 --cut-short        send the file NAME but its last 10 bytes, after announcing its
                    whole size, and call the transfer complete
+--withhold-226     send the file NAME whole, and then never the reply that says so
 --log-retr         print "RETR <name>" for every RETR received
 --chaos            misbehave at random (for soak runs): refuse one connection in ten with
                    421 at its greeting, leave one RETR in forty unanswered, and send one
@@ -50,6 +51,7 @@ def main():
     parser.add_argument("--refuse-port", action="store_true")
     parser.add_argument("--lose-data-connections", action="store_true")
     parser.add_argument("--cut-short", default="")
+    parser.add_argument("--withhold-226", default="")
     parser.add_argument("--log-retr", action="store_true")
     parser.add_argument("--chaos", type=int, default=-1)
     options = parser.parse_args()
@@ -62,6 +64,9 @@ def main():
             if 0 <= options.stall_after <= sent[0]:
                 return  # the server has stopped answering
             ending = False
+            if resp.startswith("226") and options.withhold_226 and \
+                    self._retrieving == options.withhold_226:
+                return  # as a router that dropped the idle control connection
             if resp.startswith("226"):
                 sent[0] += 1
                 ending = 0 <= options.end_after <= sent[0]
@@ -77,6 +82,7 @@ def main():
 
         _announce = None
         _cut = False
+        _retrieving = ""
 
         def handle(self):
             if chaos and chaos.random() < 0.1:
@@ -86,6 +92,9 @@ def main():
             return FTPHandler.handle(self)
 
         def ftp_RETR(self, file):
+            self._retrieving = os.path.basename(file)
+            if self._retrieving == options.withhold_226:
+                self._announce = os.path.getsize(file)  # so that it can be told whole
             if options.log_retr:
                 print("RETR " + os.path.basename(file), flush=True)
             if options.silent_retr or (chaos and chaos.random() < 0.025):

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -547,6 +548,8 @@ void TestFrmMain::stopAndCloseDuringABuild()
     AppSettings settings = m_box->settings();
     settings.programDir = tools.path();
     StubbornFileSystem fso; // for the question: the output is in use
+    // The build's workers may use it a moment after it ended: not beyond its life.
+    const auto settle = qScopeGuard([] { waitForWorkerThreads(EventBound); });
     m_window = std::make_unique<frmMain>(settings, fso, m_ui);
     QVERIFY(m_window->Form_Load());
     m_window->show();
