@@ -53,6 +53,7 @@ struct Soak {
     QStringList gsids;
     QRandomGenerator random;
     int boundMs = 120000;
+    int refusedStarts = 0;
 
     std::unique_ptr<frmMain> open(bool ftp)
     {
@@ -62,11 +63,17 @@ struct Soak {
         settings.ftpHost = server->host();
         settings.stallSeconds = 2;
         settings.tempRoot = root.path();
-        auto window = std::make_unique<frmMain>(settings, fso, ui);
-        if (!window->Form_Load())
-            qFatal("the window did not load");
-        window->show();
-        return window;
+        // A server that refuses at random may refuse the start-up's log-in too: the
+        // user starts the program again.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            auto window = std::make_unique<frmMain>(settings, fso, ui);
+            if (window->Form_Load()) {
+                window->show();
+                return window;
+            }
+            ++refusedStarts;
+        }
+        qFatal("the window did not load five times in a row");
     }
 
     QStringList list()
@@ -204,8 +211,9 @@ int main(int argc, char *argv[])
         }
     }
     std::printf("builds=%d stops=%d closes=%d hangs=%d left_behind=%d fd_drift=%d "
-                "children_left=%d seconds=%lld\n",
+                "children_left=%d refused_starts=%d seconds=%lld\n",
                 builds, stops, closes, hangs, leftBehind, fdDrift, childrenLeft,
+                soak.refusedStarts,
                 static_cast<long long>(elapsed.elapsed() / 1000));
     return hangs == 0 && leftBehind == 0 ? 0 : 1;
 }

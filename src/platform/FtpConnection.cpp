@@ -4,6 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/socket.h>
 
@@ -104,7 +107,19 @@ bool FtpConnection::connect()
     const QByteArray url = ftpUrl(m_host, QStringLiteral("/")).toUtf8();
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    const CURLcode code = curl_easy_perform(curl);
+    // A server that allows few connections per address counts one just closed for a
+    // moment longer (ours of a window closed a moment ago, say): a refusal with 421 is
+    // tried again a few times, a little later each time, for three seconds at most.
+    CURLcode code = CURLE_OK;
+    for (int wait = 50, waited = 0;; waited += wait, wait *= 2) {
+        m_lastReply.clear();
+        code = curl_easy_perform(curl);
+        long reply = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply);
+        if (code == CURLE_OK || reply != 421 || waited >= 3000)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    }
     if (code != CURLE_OK && m_lastReply.isEmpty())
         m_lastReply = QString::fromUtf8(curl_easy_strerror(code));
     return code == CURLE_OK;

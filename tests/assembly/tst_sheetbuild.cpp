@@ -69,7 +69,6 @@ private slots:
     void outputNames();
     void sameResultWhateverTheOrderOfWork_data();
     void sameResultWhateverTheOrderOfWork();
-    void mergesInOrderedBatches();
     void bookmarksPointAtEachSheet_data();
     void bookmarksPointAtEachSheet();
     void replacingTheOutput_data();
@@ -262,29 +261,6 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     QCOMPARE(gsidsOf(m_out), order);
     QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
     QVERIFY(m_ui.messages.isEmpty());
-}
-
-void TestSheetBuild::mergesInOrderedBatches()
-{
-    // Batched through intermediate files, the output is what one run gives, and no
-    // intermediate file is left.
-    struct FileLog : FileSystem {
-        QStringList deleted;
-        FsResult deleteFile(const QString &spec, bool force) override
-        {
-            deleted << spec;
-            return FileSystem::deleteFile(spec, force);
-        }
-    } fso;
-    BuildConfig config = shareConfig();
-    config.mergeBatchSize = 2;
-    config.mergeArgumentBytes = 1;
-    QCOMPARE(
-        run(config, {"100", "200", "300", "400", "500"}, Edition::English, &fso).report.outcome,
-        BuildReport::Written);
-    QCOMPARE(stationNamesOf(m_out),
-             (QStringList{"A=B", "alder", "CEDAR RIDGE", "CEDAR RIDGE", "ZULU POINT"}));
-    QCOMPARE(fso.deleted.filter(QRegularExpression("~\\d+\\.part$")).size(), 3);
 }
 
 void TestSheetBuild::bookmarksPointAtEachSheet_data()

@@ -282,13 +282,9 @@ void TestStartup::sourceSettings_data()
     QTest::newRow("unknown keys beside known ones") << "" << "" << "sharedir=/x\n[Sources]\nFtpHost=h.example\nFtpTimeout=30\n" << "" << "|h.example|4|auto|"
         << QStringList{"The setting [Sources] FtpTimeout in @SYSTEM@ is unknown and was ignored.", "The setting sharedir in @SYSTEM@ is unknown and was ignored."};
     QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'." << QStringList{};
-    QTest::newRow("port out of range") << "" << "[Sources]\nFtpHost=h:70000\n" << "" << "" << "The setting FtpHost in @USER@ has a port out of range: 'h:70000'." << QStringList{};
     QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'." << QStringList{};
-    QTest::newRow("connections") << "" << "[Sources]\nFtpConnections=9\n" << "" << "" << "The setting FtpConnections in @USER@ is not a number from 1 to 8: '9'." << QStringList{};
-    QTest::newRow("unknown mode") << "" << "" << "[Sources]\nFtpMode=pasive\n" << "" << "The setting FtpMode in @SYSTEM@ is not active, passive or auto: 'pasive'." << QStringList{};
     QTest::newRow("host with a line feed") << "BRINDLEWICK_FTP_HOST=ftp.office.example\n" << "" << "" << "" << "The setting BRINDLEWICK_FTP_HOST in the environment has white space around it: 'ftp.office.example\\n'." << QStringList{};
     QTest::newRow("quoted space in a file") << "" << "" << "[Sources]\nFtpHost=\"ftp.office.example \"\n" << "" << "The setting FtpHost in @SYSTEM@ has white space around it: 'ftp.office.example '." << QStringList{};
-    QTest::newRow("tab inside a share") << "" << "[Sources]\nShareDir=/mnt/ge\\tod\n" << "" << "" << "The setting ShareDir in @USER@ holds a control character: '/mnt/ge\\tod'." << QStringList{};
     QTest::newRow("control character") << "BRINDLEWICK_SHARE_DIR=/mnt/\x01geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment holds a control character: '/mnt/\\x01geod'." << QStringList{};
     QTest::newRow("bookmarks turned off") << "" << "[Output]\nBookmarks=false\n" << "" << "" << samples + "|no bookmarks" << QStringList{};
     QTest::newRow("bookmarks, neither on nor off") << "BRINDLEWICK_BOOKMARKS=maybe" << "" << "" << "" << "The setting BRINDLEWICK_BOOKMARKS in the environment is not true or false: 'maybe'." << QStringList{};
