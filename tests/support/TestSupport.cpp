@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "platform/WorkerThread.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -188,6 +190,12 @@ void standInTools(const QString &folder, const QHash<QString, QByteArray> &scrip
         writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
+}
+
+StubbornFileSystem::~StubbornFileSystem()
+{
+    if (!waitForWorkerThreads(EventBound))
+        qWarning("worker threads still use a file layer that goes away");
 }
 
 FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)

@@ -60,7 +60,7 @@ public:
         bool refusePort = false;          // refuse active mode
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         int chaosSeed = -1;               // misbehave at random, from this seed
-        QString cutShort; // this file is sent short of its end, its whole size announced
+        QString cutShort;    // this file is sent short of its end, its whole size announced
         QString withhold226; // this file is sent whole, and its closing reply never
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
@@ -103,6 +103,8 @@ public:
     int attempts = 0;
     int copyError = 0;
 
+    // Copier threads borrow it and may still be between jobs when a build has ended.
+    ~StubbornFileSystem() override;
     FsResult replaceFile(const QString &from, const QString &to) override;
     FsResult copyFile(const QString &from, const QString &to) override;
 };
