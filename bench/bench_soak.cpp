@@ -212,8 +212,7 @@ int main(int argc, char *argv[])
     }
     std::printf("builds=%d stops=%d closes=%d hangs=%d left_behind=%d fd_drift=%d "
                 "children_left=%d refused_starts=%d seconds=%lld\n",
-                builds, stops, closes, hangs, leftBehind, fdDrift, childrenLeft,
-                soak.refusedStarts,
+                builds, stops, closes, hangs, leftBehind, fdDrift, childrenLeft, soak.refusedStarts,
                 static_cast<long long>(elapsed.elapsed() / 1000));
     return hangs == 0 && leftBehind == 0 ? 0 : 1;
 }

@@ -11,7 +11,7 @@ struct AppSettings {
     QString ftpHost;  // "host" or "host:port"
     int ftpConnections = 4; // at most this many FTP connections in one build
     FtpMode ftpMode = FtpMode::Auto;
-    int stallSeconds = 30;  // a transfer that hears nothing for this long has failed
+    int stallSeconds = 30;     // a transfer that hears nothing for this long has failed
     bool sampleSheets = false; // no source was set: the share is the bundled samples
     bool bookmarks = true;     // the output gets one bookmark per station
     QString tempRoot;          // where the workspace folder is made: $TMPDIR or /tmp
