@@ -43,22 +43,20 @@ int main(int argc, char *argv[])
                      "usage: bench_build <share|host:port> <gsids> <out.pdf> <temp folder>\n");
         return 2;
     }
-    AppSettings settings;
+    Settings settings;
     settings.programDir = programFolder();
     const bool share = QFileInfo(args[1]).isDir();
-    settings.shareDir = share ? args[1] + "/" : "/nonexistent/share/";
-    settings.ftpHost = share ? "ftp.geodesy.invalid" : args[1];
+    settings.sources.shareDir = share ? args[1] + "/" : "/nonexistent/share/";
+    settings.sources.ftpHost = share ? QString() : args[1];
     settings.tempRoot = QDir(args[4]).absolutePath(); // the workspace is made in it
-    settings.arguments = {args[2]};
     // Bookmarks as the settings would give them: on unless turned off.
     settings.bookmarks = qEnvironmentVariable("BRINDLEWICK_BOOKMARKS") != "0";
-    settings.ftpConnections = qEnvironmentVariableIntValue("BRINDLEWICK_FTP_CONNECTIONS");
-    if (settings.ftpConnections < 1)
-        settings.ftpConnections = 4;
+    const int connections = qEnvironmentVariableIntValue("BRINDLEWICK_FTP_CONNECTIONS");
+    settings.sources.ftpConnections = connections < 1 ? 4 : connections;
 
     FileSystem fso;
     ScriptedInteraction ui;
-    frmMain window(settings, fso, ui);
+    frmMain window(settings, {args[2]}, fso, ui);
     if (!window.Form_Load() ||
         window.sourceMode() != (share ? SourceMode::Share : SourceMode::Ftp)) {
         std::fprintf(stderr, "bench_build: the source %s was not taken\n", qPrintable(args[1]));

@@ -63,7 +63,7 @@ int main(int argc, char *argv[])
     for (int run = 0; run < runs; ++run) {
         FileSystem fso;
         ScriptedInteraction ui;
-        frmMain window(box.settings(), fso, ui);
+        frmMain window(box.settings(), QStringList(), fso, ui);
         window.Form_Load();
         window.show();
         auto *list = window.findChild<QComboBox *>("cmbGsidList");

@@ -57,16 +57,16 @@ struct Soak {
 
     std::unique_ptr<frmMain> open(bool ftp)
     {
-        AppSettings settings;
+        Settings settings;
         settings.programDir = programFolder();
-        settings.shareDir = ftp ? root.filePath("no share/") : root.filePath("share/");
-        settings.ftpHost = server->host();
-        settings.stallSeconds = 2;
+        settings.sources.shareDir = ftp ? root.filePath("no share/") : root.filePath("share/");
+        settings.sources.ftpHost = server->host();
+        settings.sources.stallSeconds = 2;
         settings.tempRoot = root.path();
         // A server that refuses at random may refuse the start-up's log-in too: the
         // user starts the program again.
         for (int attempt = 0; attempt < 5; ++attempt) {
-            auto window = std::make_unique<frmMain>(settings, fso, ui);
+            auto window = std::make_unique<frmMain>(settings, QStringList(), fso, ui);
             if (window->Form_Load()) {
                 window->show();
                 return window;

@@ -3,7 +3,8 @@
 #include "cli/CommandLineOptions.h"
 #include "platform/FileSystem.h"
 #include "platform/WorkerThread.h"
-#include "startup/ProgramSettings.h"
+#include "startup/Settings.h"
+#include "startup/Workspace.h"
 #include "ui/AppIcon.h"
 #include "ui/DesktopInteraction.h"
 #include "ui/frmMain.h"
@@ -24,8 +25,7 @@ void writeTo(std::FILE *stream, const QString &text)
 
 // Without the window: a build, the help, the version or what was wrong with the
 // command. Only Qt Core is started, so no display is needed.
-int runWithoutWindow(int &argc, char *argv[], const CommandLineOptions &options,
-                     const SourceSettings &defaults)
+int runWithoutWindow(int &argc, char *argv[], const CommandLineOptions &options, Settings defaults)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Brindlewick"));
@@ -44,6 +44,7 @@ int runWithoutWindow(int &argc, char *argv[], const CommandLineOptions &options,
     case CommandLineOptions::OpenWindow:
         break;
     }
+    defaults.programDir = QCoreApplication::applicationDirPath();
     return runCommandLineBuild(options, defaults);
 }
 
@@ -61,9 +62,10 @@ int main(int argc, char *argv[])
 
     // The build's settings are the defaults; the settings files and the environment
     // point an installed program at an office's own share and server.
-    SourceSettings defaults;
-    defaults.shareDir = QStringLiteral(BRINDLEWICK_SHARE_DIR);
-    defaults.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
+    Settings defaults;
+    defaults.sources.shareDir = QStringLiteral(BRINDLEWICK_SHARE_DIR);
+    defaults.sources.ftpHost = QStringLiteral(BRINDLEWICK_FTP_HOST);
+    defaults.tempRoot = Workspace::defaultTempRoot();
     if (options.action != CommandLineOptions::OpenWindow)
         return runWithoutWindow(qtArgc, argv, options, defaults);
 
@@ -75,8 +77,9 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(appIcon());
 
     DesktopInteraction ui;
-    const ProgramSettings loaded = ProgramSettings::load(
-        QProcessEnvironment::systemEnvironment(), defaults, QCoreApplication::applicationDirPath());
+    defaults.programDir = QCoreApplication::applicationDirPath();
+    const LoadedSettings loaded = loadSettings(QProcessEnvironment::systemEnvironment(), defaults,
+                                               SamplePolicy::WhenNoSourceIsSet);
     // Unknown keys do not stop the program: said on standard error for scripts and
     // logs, and in a box that waits for nobody.
     for (const QString &warning : loaded.warnings)
@@ -85,11 +88,8 @@ int main(int argc, char *argv[])
         ui.showError(loaded.error);
         return 1;
     }
-    AppSettings settings = loaded.settings;
     // The arguments as parsed above: after "--" a list file may begin with "-".
-    settings.arguments = options.listFiles;
-
-    frmMain window(settings, FileSystem::program(), ui);
+    frmMain window(loaded.settings, options.listFiles, FileSystem::program(), ui);
     ui.setParentWindow(&window);
     // Before the load step, so that a fatal message there comes with its likely cause.
     if (!loaded.warnings.isEmpty())

@@ -2,6 +2,8 @@
 
 #include "startup/Startup.h"
 
+#include <QHash>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,9 +46,27 @@ QStringList BuildReport::missingGsids() const
     return gsids;
 }
 
-bool BuildReport::serverStoppedAnswering() const
+QString BuildReport::causeName(MissingCause cause)
 {
-    return sourceLost == QStringLiteral("The FTP server stopped answering.");
+    switch (cause) {
+    case MissingCause::NotOnSource:
+        return QStringLiteral("not-on-source");
+    case MissingCause::Refused:
+        return QStringLiteral("refused");
+    case MissingCause::TransferFailed:
+        return QStringLiteral("transfer-failed");
+    case MissingCause::SourceLost:
+        return QStringLiteral("source-lost");
+    case MissingCause::NotAPdf:
+        return QStringLiteral("not-a-pdf");
+    case MissingCause::TextFailed:
+    case MissingCause::TextCrashed:
+    case MissingCause::TextTimedOut:
+        return QStringLiteral("unreadable");
+    case MissingCause::MergeRefused:
+        return QStringLiteral("merge-refused");
+    }
+    return QString();
 }
 
 namespace {
@@ -61,21 +81,30 @@ QString asClause(QString sentence)
     return sentence;
 }
 
+struct Group {
+    QString title;
+    QList<const BuildReport::Missing *> missing;
+};
+
 // The missing GSIDs by cause, in the order causes arise, each with its title.
-QList<std::pair<QString, QStringList>> groupedMissing(const BuildReport &report)
+QList<Group> groupedMissing(const BuildReport &report)
 {
-    const QString source =
-        report.sourceName.isEmpty() ? QStringLiteral("the source") : report.sourceName;
+    const QString source = SourceLoss::sourceName(report.source);
     const auto title = [&](MissingCause cause) -> QString {
         switch (cause) {
         case MissingCause::NotOnSource:
             return QStringLiteral("Could not be fetched, not on ") + source;
+        case MissingCause::Refused:
+            return QStringLiteral("Could not be fetched, refused by ") + source;
         case MissingCause::TransferFailed:
             return QStringLiteral("Could not be fetched, the transfer failed");
+        case MissingCause::NotAPdf:
+            return QStringLiteral("Could not be fetched, ") + source +
+                   QStringLiteral(" sent something else than a PDF");
         case MissingCause::SourceLost:
             return QStringLiteral("Could not be fetched, ") +
-                   (report.sourceLost.isEmpty() ? source + QStringLiteral(" stopped serving")
-                                                : asClause(report.sourceLost));
+                   (report.sourceLost ? asClause(report.sourceLost->sentence())
+                                      : source + QStringLiteral(" stopped serving"));
         case MissingCause::TextFailed:
             return QStringLiteral("Could not be read by pdftotext (it failed)");
         case MissingCause::TextCrashed:
@@ -87,18 +116,18 @@ QList<std::pair<QString, QStringList>> groupedMissing(const BuildReport &report)
         }
         return QString();
     };
-    QList<std::pair<QString, QStringList>> groups;
+    // One pass, whatever the number of causes and GSIDs.
+    QHash<MissingCause, QList<const BuildReport::Missing *>> byCause;
+    for (const BuildReport::Missing &m : report.missing)
+        byCause[m.cause] << &m;
+    QList<Group> groups;
     for (const MissingCause cause :
-         {MissingCause::NotOnSource, MissingCause::TransferFailed, MissingCause::SourceLost,
-          MissingCause::TextFailed, MissingCause::TextCrashed, MissingCause::TextTimedOut,
-          MissingCause::MergeRefused}) {
-        QStringList gsids;
-        for (const BuildReport::Missing &m : report.missing) {
-            if (m.cause == cause)
-                gsids << m.gsid;
-        }
-        if (!gsids.isEmpty())
-            groups.append({title(cause), gsids});
+         {MissingCause::NotOnSource, MissingCause::Refused, MissingCause::TransferFailed,
+          MissingCause::SourceLost, MissingCause::NotAPdf, MissingCause::TextFailed,
+          MissingCause::TextCrashed, MissingCause::TextTimedOut, MissingCause::MergeRefused}) {
+        const auto found = byCause.constFind(cause);
+        if (found != byCause.cend())
+            groups.append({title(cause), *found});
     }
     return groups;
 }
@@ -109,17 +138,20 @@ QString BuildReport::missingText() const
 {
     QStringList lines;
     qsizetype listed = 0;
-    for (const auto &[title, gsids] : groupedMissing(*this)) {
+    for (const auto &[title, missing] : groupedMissing(*this)) {
         const qsizetype room = qMax<qsizetype>(0, MissingListed - listed);
         QString line = title + QStringLiteral(": ");
         if (room == 0) {
-            line += QStringLiteral("%1 GSIDs").arg(gsids.size());
+            line += QStringLiteral("%1 GSIDs").arg(missing.size());
         } else {
-            line += gsids.mid(0, room).join(QStringLiteral(", "));
-            if (gsids.size() > room)
-                line += QStringLiteral(", and %1 more").arg(gsids.size() - room);
+            QStringList gsids;
+            for (qsizetype i = 0; i < qMin(room, missing.size()); ++i)
+                gsids << missing[i]->gsid;
+            line += gsids.join(QStringLiteral(", "));
+            if (missing.size() > room)
+                line += QStringLiteral(", and %1 more").arg(missing.size() - room);
         }
-        listed += qMin(room, gsids.size());
+        listed += qMin(room, missing.size());
         lines << line;
     }
     return lines.join(QLatin1Char('\n'));
@@ -127,9 +159,16 @@ QString BuildReport::missingText() const
 
 QString BuildReport::missingDetails() const
 {
+    // Each GSID with what the source or the tool said of it, when it said something.
     QStringList blocks;
-    for (const auto &[title, gsids] : groupedMissing(*this))
-        blocks << title + QStringLiteral(":\n") + gsids.join(QLatin1Char('\n'));
+    for (const auto &[title, missing] : groupedMissing(*this)) {
+        QString block = title + QLatin1Char(':');
+        for (const Missing *m : missing)
+            block += QLatin1Char('\n') + m->gsid +
+                     (m->detail.isEmpty() ? QString()
+                                          : QStringLiteral(" (") + m->detail + QLatin1Char(')'));
+        blocks << block;
+    }
     return blocks.join(QStringLiteral("\n\n"));
 }
 
@@ -160,22 +199,27 @@ QString BuildReport::mergeProblem(const ShellResult &failure, bool diskFull, boo
            why + QStringLiteral(").");
 }
 
-std::optional<UserMessage> BuildReport::message() const
+std::optional<UserMessage> BuildReport::message(Audience audience) const
 {
-    const QString lost = sourceLost.isEmpty() ? QString() : sourceLost + QLatin1Char('\n');
+    const bool console = audience == Audience::Console;
+    const QString lost = sourceLost ? sourceLost->sentence() + QLatin1Char('\n') : QString();
+    // The command line writes the GSIDs on standard output and each one's words in its
+    // report file; the window shows them in the message's details.
+    const QString details = console ? QString() : missingDetails();
     const QString kept = output.isEmpty() ? QString()
                                           : QStringLiteral("\nThe output file ") + output +
                                                 QStringLiteral(" was not changed.");
     switch (outcome) {
     case NothingFetched:
         return UserMessage::error(
-            lost + QStringLiteral("No data sheet could be fetched; no output file was written."),
-            missingDetails());
+            lost + QStringLiteral("No data sheet could be fetched; no output file was written.\n") +
+                missingText(),
+            details);
     case NothingReadable:
         return UserMessage::error(QStringLiteral("None of the data sheets fetched could be "
                                                  "read; no output file was written.\n") +
                                       missingText(),
-                                  missingDetails());
+                                  details);
     case MergeFailed:
         return UserMessage::error(problem + kept, details);
     case TextToolFailed:
@@ -201,8 +245,9 @@ std::optional<UserMessage> BuildReport::message() const
                                .arg(total - missing.size())
                                .arg(total) +
                            lost + QLatin1Char('\n') + missingText() +
-                           QStringLiteral("\n\nThey were left in the list."),
-                       missingDetails()};
+                           (console ? QStringLiteral("\n\nThey are listed on standard output.")
+                                    : QStringLiteral("\n\nThey were left in the list.")),
+                       details};
 }
 
 QString BuildReport::outputNameError(const QString &outputPath, const QString &workspaceDir)

@@ -2,6 +2,7 @@
 
 #include "ShellAndWait.h"
 #include "platform/UserInteraction.h"
+#include "sources/SheetSource.h"
 
 #include <QList>
 #include <QMetaType>
@@ -12,8 +13,10 @@
 // Why a GSID did not reach the output.
 enum class MissingCause {
     NotOnSource,    // the source has no sheet for it
+    Refused,        // the source has it, but would not give it
     TransferFailed, // every try to bring it failed
     SourceLost,     // the source stopped serving before its turn
+    NotAPdf,        // the source sent something else in its place
     TextFailed,     // pdftotext could not read it
     TextCrashed,    // pdftotext crashed on it
     TextTimedOut,   // pdftotext ran out of time on it
@@ -38,23 +41,30 @@ struct BuildReport {
     struct Missing {
         QString gsid;
         MissingCause cause = MissingCause::NotOnSource;
+        QString detail; // the source's or the tool's own words
     };
+    // Who reads the message: the window keeps the missing GSIDs in its list; the
+    // command line writes them to standard output.
+    enum class Audience { Window, Console };
 
     Outcome outcome = Written;
-    QString output;         // the output file's path
-    QString sourceName;     // "the share" or "the FTP server"
-    qsizetype total = 0;    // GSIDs in the list
-    QList<Missing> missing; // GSIDs not in the output, in list order
-    QString problem;        // what went wrong, in words, when the build failed
-    QString details;        // what was tried, for the message's details
-    QString sourceLost;     // why the source stopped serving part-way, if it did
+    QString output; // the output file's path
+    SourceMode source = SourceMode::Share;
+    qsizetype total = 0;                  // GSIDs in the list
+    QList<Missing> missing;               // GSIDs not in the output, in list order
+    QString problem;                      // what went wrong, in words, when the build failed
+    QString details;                      // what was tried, for the message's details
+    std::optional<SourceLoss> sourceLost; // why the source stopped serving part-way
 
     QStringList missingGsids() const;
-    bool serverStoppedAnswering() const;
+    // The data sheets the output holds.
+    qsizetype written() const { return outcome == Written ? total - missing.size() : 0; }
 
     // The message that tells the user how the build ended; none for a build that
     // wrote every sheet, or that the user cancelled.
-    std::optional<UserMessage> message() const;
+    std::optional<UserMessage> message(Audience audience = Audience::Window) const;
+    // A cause as scripts read it: "not-on-source", "unreadable", …
+    static QString causeName(MissingCause cause);
 
     // Why a trimmed output name is refused, or an empty text.
     static QString outputNameError(const QString &outputPath, const QString &workspaceDir);

@@ -3,8 +3,8 @@
 #include "SheetName.h"
 #include "SheetRenamer.h"
 #include "platform/FileSystem.h"
-#include "platform/SheetSource.h"
 #include "platform/ToolProcess.h"
+#include "sources/SheetSource.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
@@ -34,8 +34,12 @@ MissingCause causeOf(const FetchResult &result)
     switch (result.kind) {
     case FetchResult::NotOnSource:
         return MissingCause::NotOnSource;
+    case FetchResult::Refused:
+        return MissingCause::Refused;
     case FetchResult::SourceLost:
         return MissingCause::SourceLost;
+    case FetchResult::NotAPdf:
+        return MissingCause::NotAPdf;
     default:
         return MissingCause::TransferFailed;
     }
@@ -51,8 +55,8 @@ BuildScheduler::BuildScheduler(Settings settings, SheetSource &source, FileSyste
         m_settings.textRuns = qMax(1, QThread::idealThreadCount());
     // Reports from the source arrive posted already.
     connect(&m_source, &SheetSource::fetched, this, &BuildScheduler::onFetched);
-    connect(&m_source, &SheetSource::lost, this, [this](const QString &why) {
-        if (m_sourceLost.isEmpty())
+    connect(&m_source, &SheetSource::lost, this, [this](const SourceLoss &why) {
+        if (!m_sourceLost)
             m_sourceLost = why;
     });
 }
@@ -157,6 +161,7 @@ void BuildScheduler::onFetched(int index, const FetchResult &result)
     if (!result.ok()) {
         item.state = State::Failed;
         item.cause = causeOf(result);
+        item.detail = result.detail;
     } else {
         item.state = State::Fetched;
         m_fetchedAny = true;
@@ -213,6 +218,9 @@ void BuildScheduler::onExtracted(qsizetype index, ToolProcess *process, int exit
     item.cause = timedOut  ? MissingCause::TextTimedOut
                  : crashed ? MissingCause::TextCrashed
                            : MissingCause::TextFailed;
+    item.detail = timedOut  ? QStringLiteral("pdftotext ran out of time")
+                  : crashed ? QStringLiteral("pdftotext crashed")
+                            : QStringLiteral("pdftotext ended with status %1").arg(exitCode);
     item.state = State::Read;
     if (!item.opened && folderGone())
         return;
@@ -266,6 +274,6 @@ QList<BuildReport::Missing> BuildScheduler::missing() const
 {
     QList<BuildReport::Missing> out;
     for (const qsizetype i : m_missing)
-        out.append({m_gsids[i], m_items[i].cause});
+        out.append({m_gsids[i], m_items[i].cause, m_items[i].detail});
     return out;
 }

@@ -7,12 +7,12 @@
 #include <QObject>
 #include <QStringList>
 
+#include <optional>
 #include <set>
 
 class FileSystem;
 class SheetSource;
 class ToolProcess;
-struct FetchResult;
 
 // The first half of a build: every sheet of the list fetched into the build's folder,
 // its text read by pdftotext, and the sheet named after its station, in list order.
@@ -54,7 +54,7 @@ public:
     qsizetype namedCount() const { return m_nextName; }
     bool fetchedAny() const { return m_fetchedAny; }
     // Why the source stopped serving part-way, if it did.
-    QString sourceLost() const { return m_sourceLost; }
+    const std::optional<SourceLoss> &sourceLost() const { return m_sourceLost; }
 
 signals:
     // One more GSID of the list was dealt with: named, or found missing.
@@ -69,6 +69,7 @@ private:
     struct Item {
         State state = State::Pending;
         MissingCause cause = MissingCause::NotOnSource; // when Failed
+        QString detail;                                 // what the source or tool said
         bool opened = false;                            // the text tool could read it
         QByteArray text;                                // what it gave, until named
         int pages = 1;
@@ -100,5 +101,5 @@ private:
     bool m_fetchedAny = false;
     QList<Sheet> m_sheets;
     QList<qsizetype> m_missing;
-    QString m_sourceLost;
+    std::optional<SourceLoss> m_sourceLost;
 };

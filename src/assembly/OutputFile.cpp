@@ -54,5 +54,5 @@ QString OutputFile::question(const QString &path, const FsResult &failure)
         return QStringLiteral(
             "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.");
     return QStringLiteral("The output file ") + path + QStringLiteral(" could not be replaced: ") +
-           FileSystem::causeText(failure, QFileInfo(path).absolutePath()) + QLatin1Char('.');
+           FileSystem::causeText(failure) + QLatin1Char('.');
 }

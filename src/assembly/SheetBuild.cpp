@@ -5,9 +5,10 @@
 #include "Merger.h"
 #include "OutputFile.h"
 #include "platform/FileSystem.h"
-#include "platform/ShareSource.h"
 #include "platform/UserInteraction.h"
 #include "platform/WorkerThread.h"
+#include "sources/FtpSource.h"
+#include "sources/ShareSource.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -74,6 +75,17 @@ bool diskFull(const QString &path)
 
 } // namespace
 
+BuildConfig BuildConfig::of(const Settings &settings, const StartUp &startUp, Edition edition)
+{
+    BuildConfig config;
+    config.settings = settings;
+    config.mode = startUp.mode;
+    config.edition = edition;
+    config.workspaceDir = startUp.workspace.path();
+    config.memory = startUp.memory;
+    return config;
+}
+
 SheetBuild::SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui, QObject *parent)
     : QObject(parent), m_config(std::move(config)), m_fso(fso), m_ui(ui)
 {
@@ -92,7 +104,7 @@ SheetBuild::~SheetBuild()
 
 EditionPaths SheetBuild::paths() const
 {
-    return EditionPaths::of(m_config.edition, m_config.mode, m_config.shareDir);
+    return EditionPaths::of(m_config.edition, m_config.mode, m_config.settings.sources);
 }
 
 void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
@@ -108,31 +120,24 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     int error = 0;
     m_folder = makeBuildFolder(m_config.workspaceDir, &error);
     if (m_folder.isEmpty()) {
-        finish(BuildReport::WorkspaceFailed,
-               QStringLiteral("The workspace folder ") + m_config.workspaceDir +
-                   QStringLiteral(" cannot be written: ") +
-                   FileSystem::causeText(FsResult::fromErrno(error), m_config.workspaceDir) +
-                   QStringLiteral("; no output file was written."));
+        finish(BuildReport::WorkspaceFailed, QStringLiteral("The workspace folder ") +
+                                                 m_config.workspaceDir +
+                                                 QStringLiteral(" cannot be written: ") +
+                                                 FileSystem::causeText(FsResult::fromErrno(error)) +
+                                                 QStringLiteral("; no output file was written."));
         return;
     }
 
     const EditionPaths where = paths();
-    if (m_config.mode == SourceMode::Ftp) {
-        FtpSettings ftp;
-        ftp.host = m_config.ftpHost;
-        ftp.directory = where.folder;
-        ftp.connections = m_config.ftpConnections;
-        ftp.stallSeconds = m_config.stallSeconds;
-        ftp.mode = m_config.ftpMode;
-        ftp.passiveChosen = m_config.ftpPassiveChosen;
-        m_source = new FtpSource(ftp);
-    } else {
-        m_source = new ShareSource(where.folder, m_fso, m_config.stallSeconds);
-    }
+    const SourceSettings &sources = m_config.settings.sources;
+    if (m_config.mode == SourceMode::Ftp)
+        m_source = new FtpSource(sources, where.folder, m_config.memory);
+    else
+        m_source = new ShareSource(where.folder, m_fso, sources.stallSeconds);
     BuildScheduler::Settings settings;
     settings.folder = m_folder;
     settings.workspaceDir = m_config.workspaceDir;
-    settings.programDir = m_config.programDir;
+    settings.programDir = m_config.settings.programDir;
     settings.sourcePrefix = where.prefix;
     settings.ftp = m_config.mode == SourceMode::Ftp;
     settings.textTimeOutMs = m_config.textTimeOutMs;
@@ -151,27 +156,38 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     m_source->open();
 }
 
-void SheetBuild::onOpened(bool ok, const QString &detail)
+void SheetBuild::onOpened(const FetchResult &result)
 {
     if (!m_running)
         return;
-    if (!ok && !m_scheduler->sourceLost().isEmpty()) {
+    const SourceSettings &sources = m_config.settings.sources;
+    const QString host = sources.ftpHost;
+    if (!result.ok() && m_scheduler->sourceLost()) {
         // It refused us, or never answered: that is the news, not the folder.
-        finish(BuildReport::SourceMissing, m_scheduler->sourceLost(),
-               QStringLiteral("The FTP server ") + m_config.ftpHost +
+        finish(BuildReport::SourceMissing, m_scheduler->sourceLost()->sentence(),
+               QStringLiteral("The FTP server ") + host +
                    QStringLiteral(" was asked for the folder ") + paths().folder +
                    QLatin1Char('.'));
         return;
     }
-    if (!ok) {
-        const QString where = m_config.mode == SourceMode::Ftp
-                                  ? QString(QStringLiteral("The FTP server ") + m_config.ftpHost +
-                                            QStringLiteral(" answered, but its folder "))
-                                  : QStringLiteral("The folder ");
-        QString tried = where + paths().folder + QStringLiteral(" could not be entered");
-        tried += (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail) + QLatin1Char('.');
-        if (m_config.mode == SourceMode::Ftp && !m_config.shareDir.isEmpty())
-            tried = QStringLiteral("The share folder ") + m_config.shareDir +
+    if (!result.ok()) {
+        const QString said =
+            result.detail.isEmpty() ? QString() : QStringLiteral(": ") + result.detail;
+        QString tried;
+        if (m_config.mode != SourceMode::Ftp)
+            tried = QStringLiteral("The folder ") + paths().folder +
+                    QStringLiteral(" could not be entered") + said;
+        else if (result.kind == FetchResult::NotOnSource)
+            tried = QStringLiteral("The FTP server ") + host +
+                    QStringLiteral(" answered, but its folder ") + paths().folder +
+                    QStringLiteral(" could not be entered") + said;
+        else
+            tried = QStringLiteral("The FTP server ") + host +
+                    QStringLiteral(" could not be reached") + said;
+        if (!tried.endsWith(QLatin1Char('.')))
+            tried += QLatin1Char('.');
+        if (m_config.mode == SourceMode::Ftp && !sources.shareDir.isEmpty())
+            tried = QStringLiteral("The share folder ") + sources.shareDir +
                     QStringLiteral(" was not used: it could not be seen when the program "
                                    "started.\n") +
                     tried;
@@ -204,11 +220,11 @@ void SheetBuild::merge()
     }
     MergePlan::sortForMerge(sheets);
     MergeJob job;
-    job.programDir = m_config.programDir;
+    job.programDir = m_config.settings.programDir;
     job.scratchDir = m_folder;
     for (const Sheet &sheet : std::as_const(sheets)) {
         job.sheets << sheet.path;
-        if (m_config.bookmarks) {
+        if (m_config.settings.bookmarks) {
             job.titles << bookmarkTitle(sheet);
             job.pages << sheet.pages;
         }
@@ -231,7 +247,8 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
     const QSet<QString> bad(outcome.unmergeable.cbegin(), outcome.unmergeable.cend());
     for (const Sheet &sheet : m_scheduler->sheets()) {
         if (bad.contains(sheet.path))
-            m_refused.append({sheet.gsid, MissingCause::MergeRefused});
+            m_refused.append(
+                {sheet.gsid, MissingCause::MergeRefused, QStringLiteral("pdftk refused it")});
     }
     const bool incomplete = outcome.merged && !isWholePdf(m_output->draft());
     if ((!outcome.merged || incomplete) && diskFull(m_folder)) {
@@ -274,8 +291,7 @@ void SheetBuild::finish(BuildReport::Outcome outcome, const QString &problem,
     BuildReport report;
     report.outcome = outcome;
     report.output = m_output ? m_output->path() : QString();
-    report.sourceName = m_config.mode == SourceMode::Ftp ? QStringLiteral("the FTP server")
-                                                         : QStringLiteral("the share");
+    report.source = m_config.mode;
     report.total = m_gsids.size();
     report.problem = problem;
     report.details = details;
@@ -284,17 +300,18 @@ void SheetBuild::finish(BuildReport::Outcome outcome, const QString &problem,
         report.sourceLost = m_scheduler->sourceLost();
         if (outcome == BuildReport::WorkspaceFailed || outcome == BuildReport::TextToolFailed) {
             for (const QString &gsid : std::as_const(m_gsids))
-                report.missing.append({gsid, MissingCause::TransferFailed});
+                report.missing.append({gsid, MissingCause::TransferFailed, QString()});
         } else if (outcome != BuildReport::Stopped && outcome != BuildReport::SourceMissing) {
             // In list order: those the scheduler lost, and those the merge tool refused.
-            QHash<QString, MissingCause> causes;
+            QHash<QString, BuildReport::Missing> causes;
             for (const auto &m : m_scheduler->missing())
-                causes.insert(m.gsid, m.cause);
+                causes.insert(m.gsid, m);
             for (const auto &m : std::as_const(m_refused))
-                causes.insert(m.gsid, m.cause);
+                causes.insert(m.gsid, m);
             for (const QString &gsid : std::as_const(m_gsids)) {
-                if (causes.contains(gsid))
-                    report.missing.append({gsid, causes.value(gsid)});
+                const auto found = causes.constFind(gsid);
+                if (found != causes.cend())
+                    report.missing.append(*found);
             }
         }
         m_scheduler->deleteLater();

@@ -2,7 +2,6 @@
 
 #include "BuildReport.h"
 #include "Edition.h"
-#include "platform/FtpSource.h"
 #include "startup/Startup.h"
 
 #include <QObject>
@@ -21,17 +20,14 @@ class SheetSource;
 class UserInteraction;
 struct MergeOutcome;
 
+// What one build is asked for: the settings as loaded, the source start-up chose, the
+// edition, and the window's workspace; the rest are the engine's own limits.
 struct BuildConfig {
+    Settings settings; // the sources, the tools' folder, the bookmarks
     SourceMode mode = SourceMode::Share;
     Edition edition = Edition::English;
-    QString shareDir;       // share mode: holds the edition folders
-    QString ftpHost;        // FTP mode: "host" or "host:port"
-    int ftpConnections = 4; // FTP mode: at most this many at once
-    int stallSeconds = 30;  // a fetch that hears nothing for this long has failed
-    FtpMode ftpMode = FtpMode::Auto;
-    std::shared_ptr<std::atomic<bool>> ftpPassiveChosen; // remembered across builds
-    QString workspaceDir;                                // ends with "/"
-    QString programDir;                                  // holds pdftotext and pdftk
+    QString workspaceDir; // ends with "/"
+    std::shared_ptr<SourceMemory> memory = std::make_shared<SourceMemory>();
     int textTimeOutMs = 60000; // one pdftotext run; a sheet that takes longer is unreadable
     int textRuns = 0;          // pdftotext runs at once; 0: one per core
     int fetchAhead = 64;       // sheets fetched but not yet named, at most
@@ -40,7 +36,10 @@ struct BuildConfig {
     // which are then merged in turn. 0 bytes: the system's own limit.
     int mergeBatchSize = 1000;
     qsizetype mergeArgumentBytes = 0;
-    bool bookmarks = true; // one per station, titled with its name and GSID
+
+    // The one way from what start-up settled to a build, for the window and the
+    // command line alike.
+    static BuildConfig of(const Settings &settings, const StartUp &startUp, Edition edition);
 };
 
 // One Continue run without the window: every sheet of the list fetched, named after
@@ -81,7 +80,7 @@ signals:
     void finished(const BuildReport &report);
 
 private:
-    void onOpened(bool ok, const QString &detail);
+    void onOpened(const FetchResult &result);
     void merge();
     void onMerged(const MergeOutcome &outcome);
     void finish(BuildReport::Outcome outcome, const QString &problem = QString(),

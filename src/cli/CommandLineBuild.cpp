@@ -5,9 +5,7 @@
 #include "assembly/SheetBuild.h"
 #include "platform/FileSystem.h"
 #include "platform/WorkerThread.h"
-#include "startup/ProgramSettings.h"
 #include "startup/Startup.h"
-#include "startup/Workspace.h"
 #include "stations/InputFile.h"
 #include "stations/StationList.h"
 #include "stations/Tokens.h"
@@ -42,19 +40,6 @@ int statusOf(const BuildReport &report, int signalNumber)
     }
 }
 
-// The window's message; details that only list the missing GSIDs are left out, as
-// those go to standard output.
-std::optional<UserMessage> consoleMessage(const BuildReport &report)
-{
-    std::optional<UserMessage> message = report.message();
-    if (message && message->details == report.missingDetails())
-        message->details.clear();
-    if (message)
-        message->text.replace(QStringLiteral("They were left in the list."),
-                              QStringLiteral("They are listed on standard output."));
-    return message;
-}
-
 // Lets what a finished build handed to deleteLater() go, and gives its workers time to
 // end the tools they ran, so that no child outlives the program.
 void letBuildGo()
@@ -73,33 +58,16 @@ void letBuildGo()
     loop.exec();
 }
 
-BuildConfig buildConfig(const AppSettings &settings, SourceMode mode, bool metric,
-                        const QString &workspaceDir)
-{
-    BuildConfig config;
-    config.mode = mode;
-    config.edition = metric ? Edition::Metric : Edition::English;
-    config.shareDir = settings.shareDir;
-    config.ftpHost = settings.ftpHost;
-    config.ftpConnections = settings.ftpConnections;
-    config.ftpMode = settings.ftpMode;
-    config.stallSeconds = settings.stallSeconds;
-    config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
-    config.workspaceDir = workspaceDir;
-    config.programDir = settings.programDir;
-    config.bookmarks = settings.bookmarks;
-    return config;
-}
-
 } // namespace
 
-int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings &defaults)
+int runCommandLineBuild(const CommandLineOptions &options, const Settings &defaults)
 {
     ConsoleInteraction ui(stderr, ::isatty(STDERR_FILENO) == 1);
     FileSystem &fso = FileSystem::program();
 
-    const ProgramSettings loaded = ProgramSettings::load(
-        QProcessEnvironment::systemEnvironment(), defaults, QCoreApplication::applicationDirPath());
+    // A script never gets the sample sheets: their numbers look like real GSIDs.
+    const LoadedSettings loaded =
+        loadSettings(QProcessEnvironment::systemEnvironment(), defaults, SamplePolicy::Never);
     // Unknown keys do not stop a build, but a misspelt one may leave a source unset.
     for (const QString &warning : loaded.warnings)
         ui.showNotice(warning);
@@ -107,11 +75,12 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
         ui.showError(loaded.error);
         return NothingWritten;
     }
-    const AppSettings &settings = loaded.settings;
-    // The window says so in its title; a script's log must say so too, or a forgotten
-    // setting passes for sheets missing at the source.
-    if (settings.sampleSheets)
-        ui.showNotice(QStringLiteral("No data-sheet source is set; the sample sheets are used."));
+    const Settings &settings = loaded.settings;
+    if (!settings.sources.anySet()) {
+        ui.showError(QStringLiteral("No data-sheet source is set; no output file was written."),
+                     loaded.placesLooked());
+        return NothingWritten;
+    }
 
     // The list, read as the window's import reads a file.
     const bool fromInput = options.listFiles.value(0) == CommandLineOptions::standardInput();
@@ -147,22 +116,15 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
         return NothingWritten;
     }
 
-    const SourceChoice source = discoverSource(settings, fso);
-    if (source.mode == SourceMode::Undecided) {
-        ui.showError(sourceFailureMessage(), source.detail);
-        return NothingWritten;
-    }
-
     // From here on there is a workspace to remove and, soon, a build to stop: a
     // signal stops it as Stop does, and the program ends through its clean-up.
     SignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP});
-    Workspace workspace = Workspace::acquire(settings.tempRoot);
-    if (!workspace.isValid()) {
-        ui.showError(workspace.error());
+    StartUp up = startUp(settings, fso);
+    if (!up) {
+        ui.showError(up.error, up.details);
         return NothingWritten;
     }
-    // What a run that ended without its clean-up left there.
-    workspace.empty();
+    Workspace &workspace = up.workspace;
 
     const QString output = trimBlanks(options.output);
     const QString refusal = BuildReport::refusal(output, listFile, workspace.path(),
@@ -175,8 +137,8 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
 
     BuildReport report;
     {
-        SheetBuild build(buildConfig(settings, source.mode, options.metric, workspace.path()), fso,
-                         ui);
+        const Edition edition = options.metric ? Edition::Metric : Edition::English;
+        SheetBuild build(BuildConfig::of(settings, up, edition), fso, ui);
         QObject::connect(&signalPipe, &SignalPipe::signalled, &build, [&build] {
             if (build.isRunning())
                 build.stop();
@@ -194,10 +156,13 @@ int runCommandLineBuild(const CommandLineOptions &options, const SourceSettings 
     letBuildGo();
     workspace.remove();
     ui.endProgress();
-    if (const std::optional<UserMessage> message = consoleMessage(report))
+    if (const std::optional<UserMessage> message = report.message(BuildReport::Audience::Console))
         ui.showMessage(*message);
-    // Only what the written output lacks: a script feeds these back in.
-    if (report.outcome == BuildReport::Written && !report.missing.isEmpty()) {
+    // What the output lacks, or what could not be had at all: a script feeds these back in.
+    const bool listed = report.outcome == BuildReport::Written ||
+                        report.outcome == BuildReport::NothingFetched ||
+                        report.outcome == BuildReport::NothingReadable;
+    if (listed && !report.missing.isEmpty()) {
         const QByteArray gsids = report.missingGsids().join(QLatin1Char('\n')).toLocal8Bit();
         std::fwrite(gsids.constData(), 1, size_t(gsids.size()), stdout);
         std::fputc('\n', stdout);

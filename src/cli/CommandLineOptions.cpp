@@ -1,7 +1,7 @@
 #include "CommandLineOptions.h"
 
 #include "Version.h"
-#include "startup/SourceSettings.h"
+#include "startup/Settings.h"
 
 #include <QProcessEnvironment>
 
@@ -84,7 +84,7 @@ CommandLineOptions CommandLineOptions::parse(const QStringList &arguments)
 
 QString CommandLineOptions::helpText(const QProcessEnvironment &env)
 {
-    const QStringList files = SourceSettings::files(env);
+    const QStringList files = settingsFiles(env);
     QString text = QStringLiteral(
         "Usage: brindlewick [LIST-FILE]\n"
         "       brindlewick --output OUT.pdf [--metric] [--] LIST-FILE\n"

@@ -249,7 +249,7 @@ FsResult FsResult::fromErrno(int code)
     return failed(QString::fromLocal8Bit(std::strerror(code)), code == ENOENT, code);
 }
 
-QString FileSystem::causeText(const FsResult &result, const QString & /*folder*/)
+QString FileSystem::causeText(const FsResult &result)
 {
     switch (result.code) {
     case ENOSPC:

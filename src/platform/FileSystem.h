@@ -68,7 +68,6 @@ public:
     // Text-only path helpers (the file need not exist).
     static QString parentFolderName(const QString &path);
     static QString baseName(const QString &path);
-    // A failure's cause in plain words, for a message: "the disk is full". The folder
-    // is no longer needed to tell it.
-    static QString causeText(const FsResult &result, const QString &folder = QString());
+    // A failure's cause in plain words, for a message: "the disk is full".
+    static QString causeText(const FsResult &result);
 };

@@ -1,31 +1,24 @@
 #include "Startup.h"
 
-#include "AppSettings.h"
-#include "platform/FileSystem.h"
-#include "platform/FtpConnection.h"
+#include "sources/SourceProbe.h"
 
-SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso)
+StartUp startUp(const Settings &settings, FileSystem &fso)
 {
-    SourceChoice choice;
-    if (fso.folderExists(settings.shareDir)) {
-        choice.mode = SourceMode::Share;
-        return choice;
+    StartUp up;
+    const SourceChoice source = discoverSource(settings.sources, fso);
+    if (source.mode == SourceMode::Undecided) {
+        up.error = sourceFailureMessage();
+        up.details = source.detail;
+        return up;
     }
-    QStringList tried;
-    if (!settings.shareDir.isEmpty())
-        tried << QStringLiteral("The share folder ") + settings.shareDir +
-                     QStringLiteral(" cannot be seen.");
-    if (!settings.ftpHost.isEmpty()) {
-        FtpConnection ftp(settings.ftpHost);
-        if (ftp.connect()) {
-            choice.mode = SourceMode::Ftp;
-            return choice;
-        }
-        tried << QStringLiteral("The FTP server ") + settings.ftpHost +
-                     QStringLiteral(" did not let us in: ") + ftp.lastReply();
+    up.mode = source.mode;
+    up.workspace = Workspace::acquire(settings.tempRoot);
+    if (!up.workspace.isValid()) {
+        up.error = up.workspace.error();
+        return up;
     }
-    choice.detail = tried.join(QLatin1Char('\n'));
-    return choice;
+    up.workspace.empty();
+    return up;
 }
 
 QString sourceFailureMessage()

@@ -1,20 +1,29 @@
 #pragma once
 
-#include <QString>
+#include "Settings.h"
+#include "Workspace.h"
+
+#include <memory>
 
 class FileSystem;
-struct AppSettings;
 
-enum class SourceMode : quint8 { Undecided = 0, Ftp = 1, Share = 2 };
-
-struct SourceChoice {
+// What start-up settled for the rest of the run: where the sheets come from and the
+// window's own workspace, emptied.
+struct StartUp {
     SourceMode mode = SourceMode::Undecided;
-    QString detail; // why neither source could be used: what was tried
+    Workspace workspace;
+    QString error;   // why the program cannot go on; nothing else is set then
+    QString details; // what was tried, for the message's details
+    // What one build learns of the source for the next.
+    std::shared_ptr<SourceMemory> memory = std::make_shared<SourceMemory>();
+
+    explicit operator bool() const { return error.isEmpty(); }
 };
 
-// The share is tried first; FTP only when the share cannot be seen. The FTP server's
-// log-in is closed again once it has answered: a server may allow one connection per
-// address, and every build connects anew.
-SourceChoice discoverSource(const AppSettings &settings, FileSystem &fso);
+// The start-up sequence of the window and of the command line alike: the source is
+// chosen (the share, then the FTP server, each when set), then the workspace taken and
+// emptied of what a run that ended without its clean-up left. When no source answers,
+// the workspace is not touched.
+StartUp startUp(const Settings &settings, FileSystem &fso);
 
 QString sourceFailureMessage();

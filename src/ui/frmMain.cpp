@@ -61,11 +61,12 @@ template <typename Control> void setCaption(Control *control, const QString &tex
 
 } // namespace
 
-frmMain::frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent)
+frmMain::frmMain(Settings settings, QStringList arguments, FileSystem &fso, UserInteraction &ui,
+                 QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_settings(std::move(settings)), m_fso(fso), m_ui(ui)
+      m_settings(std::move(settings)), m_arguments(std::move(arguments)), m_fso(fso), m_ui(ui)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF") +
@@ -302,22 +303,14 @@ bool frmMain::Form_Load()
 {
     m_helpFile = m_settings.programDir + QStringLiteral("/Brindlewick.hlp");
 
-    const SourceChoice source = discoverSource(m_settings, m_fso);
-    if (source.mode == SourceMode::Undecided) {
-        m_ui.showError(sourceFailureMessage(), source.detail);
+    // The source, then this window's own folder, emptied of what a window that ended
+    // without Exit left.
+    m_startUp = startUp(m_settings, m_fso);
+    if (!m_startUp) {
+        m_ui.showError(m_startUp.error, m_startUp.details);
         m_ui.end(1);
         return false;
     }
-    m_sourceMode = source.mode;
-
-    // This window's own folder, emptied of what a window that ended without Exit left.
-    m_workspace = Workspace::acquire(m_settings.tempRoot);
-    if (!m_workspace.isValid()) {
-        m_ui.showError(m_workspace.error());
-        m_ui.end(1);
-        return false;
-    }
-    m_workspace.empty();
 
     commandLineStep();
     return true;
@@ -327,21 +320,20 @@ void frmMain::commandLineStep()
 {
     // The shell has split and unquoted the arguments already: the first is the list
     // file, and joining further ones would name a file nobody gave.
-    m_tmpStr = commandLinePath(m_settings.arguments.value(0));
-    if (m_tmpStr.isEmpty()) {
+    const QString path = commandLinePath(m_arguments.value(0));
+    if (path.isEmpty()) {
         btnClear->click();
         return;
     }
     // A relative path means the folder the program was started in.
     // The window must not open on its design-time count text when the file failed.
-    if (!importFile(QDir::current().absoluteFilePath(m_tmpStr)))
+    if (!importFile(QDir::current().absoluteFilePath(path)))
         updateCount();
 }
 
 void frmMain::btnExit_Click()
 {
-    m_tmpStr = m_workspace.path();
-    m_workspace.remove();
+    m_startUp.workspace.remove();
     m_ui.end(0);
 }
 
@@ -531,23 +523,6 @@ void frmMain::showProgress(const QString &text)
     lblCopyCount->repaint();
 }
 
-BuildConfig frmMain::buildConfig() const
-{
-    BuildConfig config;
-    config.mode = m_sourceMode;
-    config.edition = btnMetric->isChecked() ? Edition::Metric : Edition::English;
-    config.shareDir = m_settings.shareDir;
-    config.ftpHost = m_settings.ftpHost;
-    config.ftpConnections = m_settings.ftpConnections;
-    config.ftpMode = m_settings.ftpMode;
-    config.stallSeconds = m_settings.stallSeconds;
-    config.ftpPassiveChosen = m_ftpPassiveChosen;
-    config.workspaceDir = m_workspace.path();
-    config.programDir = m_settings.programDir;
-    config.bookmarks = m_settings.bookmarks;
-    return config;
-}
-
 void frmMain::btnContinue_Click()
 {
     if (m_build) {
@@ -558,14 +533,16 @@ void frmMain::btnContinue_Click()
         return;
     const QString output = trimBlanks(txtOutFile->text());
     txtOutFile->setText(output);
-    const QString refusal = BuildReport::refusal(output, txtInFile->text(), m_workspace.path(),
-                                                 m_workspace.verify(), m_settings.programDir);
+    const Workspace &workspace = m_startUp.workspace;
+    const QString refusal = BuildReport::refusal(output, txtInFile->text(), workspace.path(),
+                                                 workspace.verify(), m_settings.programDir);
     if (!refusal.isEmpty()) {
         m_ui.showError(refusal);
         return;
     }
 
-    m_build = new SheetBuild(buildConfig(), m_fso, m_ui, this);
+    const Edition edition = btnMetric->isChecked() ? Edition::Metric : Edition::English;
+    m_build = new SheetBuild(BuildConfig::of(m_settings, m_startUp, edition), m_fso, m_ui, this);
     connect(m_build, &SheetBuild::progress, this, &frmMain::showProgress);
     connect(m_build, &SheetBuild::finished, this, [this](const BuildReport &report) {
         // The build is still on the stack of its own signal: let it go later.

@@ -1,16 +1,12 @@
 #pragma once
 
 #include "assembly/SheetBuild.h"
-#include "startup/AppSettings.h"
+#include "startup/Settings.h"
 #include "startup/Startup.h"
-#include "startup/Workspace.h"
 #include "stations/StationList.h"
 
 #include <QPointer>
 #include <QWidget>
-
-#include <atomic>
-#include <memory>
 
 class FileSystem;
 class QComboBox;
@@ -40,16 +36,18 @@ class frmMain : public QWidget {
     Q_OBJECT
 
 public:
-    frmMain(AppSettings settings, FileSystem &fso, UserInteraction &ui, QWidget *parent = nullptr);
+    // arguments: the command line after the program's name; the first names a list file.
+    frmMain(Settings settings, QStringList arguments, FileSystem &fso, UserInteraction &ui,
+            QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The load step. False when the program ended during it; the window must then
     // not be shown.
     bool Form_Load();
 
-    SourceMode sourceMode() const { return m_sourceMode; }
+    SourceMode sourceMode() const { return m_startUp.mode; }
     QString helpFile() const { return m_helpFile; }
-    const Workspace &workspace() const { return m_workspace; }
+    const Workspace &workspace() const { return m_startUp.workspace; }
     bool isBuilding() const { return m_build != nullptr; }
     const StationList &stationList() const { return m_list; }
 
@@ -89,22 +87,17 @@ private:
     void commandLineStep();
     void setBusy(bool busy);
     void showProgress(const QString &text);
-    BuildConfig buildConfig() const;
     void reportBuild(const BuildReport &report);
 
-    AppSettings m_settings;
+    Settings m_settings;
+    QStringList m_arguments;
     FileSystem &m_fso;
     UserInteraction &m_ui;
     StationList m_list;
     StationListModel *m_model = nullptr;
 
     QString m_helpFile;
-    SourceMode m_sourceMode = SourceMode::Undecided;
-    // Once a build of this window went passive, later ones start passive.
-    std::shared_ptr<std::atomic<bool>> m_ftpPassiveChosen =
-        std::make_shared<std::atomic<bool>>(false);
-    Workspace m_workspace;
-    QString m_tmpStr;
+    StartUp m_startUp; // the source, the workspace, what builds learn of the source
     SaveDialogSettings cdgGetOutFile;
     QPointer<SheetBuild> m_build; // the build running, if any
     bool m_closing = false;

@@ -59,6 +59,12 @@ private:
     QString m_fifo;
 };
 
+// Why the source was lost, in the words the user reads.
+static QString lostSentence(const BuildReport &report)
+{
+    return report.sourceLost ? report.sourceLost->sentence() : QString();
+}
+
 class TestSheetBuild : public QObject {
     Q_OBJECT
 
@@ -133,10 +139,11 @@ void TestSheetBuild::cleanup()
 BuildConfig TestSheetBuild::shareConfig(const QString &programDir) const
 {
     BuildConfig c;
+    c.settings = m_box->settings();
     c.mode = SourceMode::Share;
-    c.shareDir = m_box->dir.filePath("Geod/");
+    c.settings.sources.shareDir = m_box->dir.filePath("Geod/");
     c.workspaceDir = m_box->workspace();
-    c.programDir = programDir;
+    c.settings.programDir = programDir;
     return c;
 }
 
@@ -145,9 +152,9 @@ BuildConfig TestSheetBuild::ftpConfig(const FtpServer &server, int connections) 
 {
     BuildConfig c = shareConfig();
     c.mode = SourceMode::Ftp;
-    c.ftpHost = server.host();
-    c.ftpConnections = connections;
-    c.stallSeconds = 2;
+    c.settings.sources.ftpHost = server.host();
+    c.settings.sources.ftpConnections = connections;
+    c.settings.sources.stallSeconds = 2;
     return c;
 }
 
@@ -291,7 +298,7 @@ void TestSheetBuild::bookmarksPointAtEachSheet()
     standInTools(tools.path(), {{"pdftk", "[ \"$2\" = update_info_utf8 ] && exit 1\nexec " +
                                               programFolder().toUtf8() + "/pdftk \"$@\"\n"}});
     BuildConfig config = shareConfig(how == "fails" ? tools.path() : programFolder());
-    config.bookmarks = how != "off";
+    config.settings.bookmarks = how != "off";
     if (how == "batches") {
         config.mergeBatchSize = 2;
         config.mergeArgumentBytes = 1;
@@ -586,11 +593,10 @@ void TestSheetBuild::ftpServerMisbehaves()
     BuildConfig config =
         ftpConfig(server, how == "lose" || how == "one" || how == "no 226" ? 4 : 2);
     if (how == "lose")
-        config.stallSeconds = 30; // a lost transfer must be found far sooner
-    config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
+        config.settings.sources.stallSeconds = 30; // a lost transfer must be found far sooner
     const Run r = run(config, gsids);
     QCOMPARE(int(r.report.outcome), outcome);
-    QCOMPARE(r.report.sourceLost, lost);
+    QCOMPARE(lostSentence(r.report), lost);
     if (r.report.outcome == BuildReport::Written) {
         QStringList accounted = gsidsOf(m_out) + r.report.missingGsids();
         accounted.sort();
@@ -601,7 +607,7 @@ void TestSheetBuild::ftpServerMisbehaves()
         QVERIFY(!r.report.missing.isEmpty());
     else
         QCOMPARE(r.report.missingGsids(), missing.replaceInStrings("@7", seventh));
-    QCOMPARE(bool(*config.ftpPassiveChosen), how == "refuse port");
+    QCOMPARE(bool(config.memory->passive), how == "refuse port");
 }
 
 void TestSheetBuild::ftpSocketsStayOutOfTheTools()
@@ -617,7 +623,7 @@ void TestSheetBuild::ftpSocketsStayOutOfTheTools()
     QVERIFY(server.start());
     const QStringList gsids = writeManySheets(30);
     BuildConfig config = ftpConfig(server); // four connections
-    config.programDir = tools.path();
+    config.settings.programDir = tools.path();
     SheetBuild build(config, m_fso, m_ui);
     // Network sockets without close-on-exec. An accepted data connection gets the flag
     // a moment after it is made: only one seen without it at two looks counts.
@@ -672,14 +678,14 @@ void TestSheetBuild::shareCopiesStuckInTheKernel()
     for (const QString &gsid : stuck)
         blocking.blockedNames << "GSID_" + gsid + ".pdf";
     BuildConfig config = shareConfig();
-    config.stallSeconds = 2;
+    config.settings.sources.stallSeconds = 2;
     config.textRuns = 1;
     // As many copies as copiers: each fetch begins at once, whatever the machine's pace.
     const QStringList gsids =
         QStringList{"100"} + stuck + QStringList{"400", "500"}.mid(stuck.size() - 1);
     const Run r = run(config, gsids, Edition::English, &blocking);
     QCOMPARE(r.report.outcome, BuildReport::Written);
-    QCOMPARE(r.report.sourceLost, lost);
+    QCOMPARE(lostSentence(r.report), lost);
     QCOMPARE(r.report.missingGsids(), stuck);
     QCOMPARE(r.report.missing.last().cause,
              lost.isEmpty() ? MissingCause::TransferFailed : MissingCause::SourceLost);
@@ -731,7 +737,7 @@ void TestSheetBuild::stopAtTheWorstMoment()
 
     const bool ftp = when == "ftp" || when.startsWith("silent retr");
     BuildConfig config = ftp ? ftpConfig(server) : shareConfig(tools.path());
-    config.programDir = tools.path();
+    config.settings.programDir = tools.path();
     SheetBuild build(config, when == "blocked copy" ? blocking : m_fso, m_ui);
     QList<BuildReport> reports;
     connect(&build, &SheetBuild::finished, this, [&](const BuildReport &r) { reports << r; });

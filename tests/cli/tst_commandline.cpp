@@ -30,7 +30,6 @@ private slots:
     void helpVersionAndMistakes_data();
     void helpVersionAndMistakes();
     void windowWithoutOutputOption();
-    void sampleSheetsAreSaid();
 
 private:
     struct Result {
@@ -171,7 +170,8 @@ void TestCommandLine::exitStatus_data()
     QTest::newRow("unknown setting told") << QByteArray("100 200 300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all;
     QTest::newRow("empty list") << QByteArray("GSID:100 none\n") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No GSID was found in @BOX@/list.txt; no output file was written." << QByteArray() << QStringList{};
     QTest::newRow("unreadable list") << QByteArray() << build << QStringList{} << QByteArray() << 2 << "brindlewick: Unable to read the file @BOX@/list.txt." << QByteArray() << QStringList{};
-    QTest::newRow("nothing fetched") << QByteArray("800 900") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No data sheet could be fetched; no output file was written." << QByteArray() << QStringList{};
+    QTest::newRow("nothing fetched") << QByteArray("800 900") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No data sheet could be fetched; no output file was written." << QByteArray("800\n900\n") << QStringList{};
+    QTest::newRow("no source set: never the samples") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR="} << QByteArray() << 2 << "brindlewick: No data-sheet source is set; no output file was written." << QByteArray() << QStringList{};
     QTest::newRow("output not a PDF") << QByteArray("100") << QStringList{"-o", "@BOX@/out.pdf.txt", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: Output file name must end in .pdf." << QByteArray() << QStringList{};
     QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << replaced.arg("nowhere/out.pdf", "") << QByteArray() << QStringList{};
     QTest::newRow("no source") << QByteArray("100") << build << (noShare + QStringList{"BRINDLEWICK_FTP_HOST=127.0.0.1:1"}) << QByteArray() << 2 << "brindlewick: Unable to locate either Network or FTP directories." << QByteArray() << QStringList{};
@@ -403,21 +403,6 @@ void TestCommandLine::windowWithoutOutputOption()
     const Result r = run({"--", "-list.txt"});
     QVERIFY2(r.status == 0, r.err.constData());
     QCOMPARE(r.out, QByteArray("shown\n"));
-}
-
-void TestCommandLine::sampleSheetsAreSaid()
-{
-    // No source set anywhere: the samples beside the program, and a line that says so.
-    QVERIFY(QFile::remove(box("config/brindlewick/brindlewick.conf")));
-    const QByteArray samples = readFile(programFolder() + "/demo/sample-gsids.txt");
-    QVERIFY(!samples.isEmpty());
-    writeFile(box("list.txt"), samples.split('\n').first());
-    const Result r = run({"-o", box("out.pdf"), box("list.txt")});
-    QVERIFY2(r.status == 0, r.err.constData());
-    QVERIFY2(
-        r.err.startsWith("brindlewick: No data-sheet source is set; the sample sheets are used.\n"),
-        r.err.constData());
-    QCOMPARE(stationNamesOf(box("out.pdf")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -60,8 +60,11 @@ void TestInstall::startsAndShowsItsWindow(const QString &launcher, const QProces
     p.start(launcher, {});
     QVERIFY2(p.waitForFinished(60000), qPrintable(launcher));
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && out == "shown\n",
-             qPrintable(out + QString::fromLocal8Bit(p.readAllStandardError())));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    // Not a word of warning of ours: the package's own settings file among those it reads.
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && out == "shown\n" &&
+                 !err.contains("brindlewick:"),
+             qPrintable(out + err));
 }
 
 void TestInstall::initTestCase()

@@ -3,7 +3,8 @@
 #include "VsftpdServer.h"
 #include "assembly/SheetBuild.h"
 #include "platform/WorkerThread.h"
-#include "startup/AppSettings.h"
+#include "sources/SourceProbe.h"
+#include "startup/Settings.h"
 
 #include <QDir>
 #include <QTcpSocket>
@@ -124,21 +125,19 @@ void TestFtpServers::buildAgainst()
 
     // As the window does: the log-in of start-up, then builds one after the other,
     // each connecting anew.
-    AppSettings settings = m_box->settings();
-    QDir(settings.shareDir).removeRecursively();
-    settings.ftpHost = ftp.host();
-    if (refusal.isEmpty())
-        QCOMPARE(discoverSource(settings, m_fso).mode, SourceMode::Ftp);
     BuildConfig config;
+    config.settings = m_box->settings();
+    SourceSettings &sources = config.settings.sources;
+    QDir(sources.shareDir).removeRecursively();
+    sources.ftpHost = ftp.host();
+    if (refusal.isEmpty())
+        QCOMPARE(discoverSource(sources, m_fso).mode, SourceMode::Ftp);
     config.mode = SourceMode::Ftp;
     config.edition = metric ? Edition::Metric : Edition::English;
-    config.ftpHost = ftp.host();
-    config.ftpConnections = 4;
-    config.stallSeconds = 2;
-    config.ftpMode = mode == "active" ? FtpMode::Active : FtpMode::Auto;
-    config.ftpPassiveChosen = std::make_shared<std::atomic<bool>>(false);
+    sources.ftpConnections = 4;
+    sources.stallSeconds = 2;
+    sources.ftpMode = mode == "active" ? FtpMode::Active : FtpMode::Auto;
     config.workspaceDir = m_box->workspace();
-    config.programDir = programFolder();
     const QString out = m_box->dir.filePath("out.pdf");
     for (int build = 0; build < 2; ++build) {
         SheetBuild sheets(config, m_fso, m_ui);
@@ -157,7 +156,7 @@ void TestFtpServers::buildAgainst()
         const QStringList order = gsidsOf(out);
         QCOMPARE(order.mid(order.indexOf("300"), 2), (QStringList{"300", "500"}));
         QVERIFY(pdfPages(out).value(0).contains(metric ? "(meters)" : "(feet)"));
-        QCOMPARE(bool(*config.ftpPassiveChosen), refusePort);
+        QCOMPARE(bool(config.memory->passive), refusePort);
         QFile::remove(out);
     }
 }

@@ -1,7 +1,6 @@
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "startup/CommandLine.h"
-#include "startup/SourceSettings.h"
 #include "startup/Workspace.h"
 #include "ui/frmMain.h"
 
@@ -29,19 +28,16 @@ private slots:
     void secondWindowKeepsOutOfTheFirst();
     void workspaceChangedAfterStartUp_data();
     void workspaceChangedAfterStartUp();
-    void sourceSettings_data();
-    void sourceSettings();
     void sampleSheetsAreNamedInTheTitle();
-    void unknownSettingsDoNotStopTheProgram();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile();
 
 private:
-    bool load(const AppSettings &settings)
+    bool load(const Settings &settings, const QStringList &arguments = {})
     {
         m_ui = ScriptedInteraction();
-        m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+        m_window = std::make_unique<frmMain>(settings, arguments, m_fso, m_ui);
         return m_window->Form_Load();
     }
     QString text(const char *name) const
@@ -67,8 +63,8 @@ void TestStartup::shareFirstThenFtp()
     // The share wins even when the FTP server answers; FTP only without it.
     FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
-    AppSettings settings = m_box->settings();
-    settings.ftpHost = server.host();
+    Settings settings = m_box->settings();
+    settings.sources.ftpHost = server.host();
     for (const SourceMode expected : {SourceMode::Share, SourceMode::Ftp}) {
         QVERIFY(load(settings));
         QCOMPARE(m_window->sourceMode(), expected);
@@ -122,7 +118,7 @@ void TestStartup::workspaceNames()
     const QString target = m_box->dir.filePath("target");
     QDir().mkpath(target);
     writeFile(target + "/precious.txt", "keep me");
-    AppSettings settings = m_box->settings();
+    Settings settings = m_box->settings();
     const QString first = m_box->workspace().chopped(1);
     if (planted.value(0) == "all others'")
         planted = QStringList(Workspace::MaxNames, "other user");
@@ -185,7 +181,7 @@ void TestStartup::secondWindowKeepsOutOfTheFirst()
     QVERIFY(load(m_box->settings()));
     writeFile(m_box->workspace() + "Sheet of a build.pdf", "x");
     ScriptedInteraction ui;
-    frmMain second(m_box->settings(), m_fso, ui);
+    frmMain second(m_box->settings(), QStringList(), m_fso, ui);
     QVERIFY(second.Form_Load());
     QCOMPARE(second.workspace().path(), m_box->workspace().chopped(1) + "-2/");
     QVERIFY(QFile::exists(m_box->workspace() + "Sheet of a build.pdf"));
@@ -252,124 +248,14 @@ void TestStartup::workspaceChangedAfterStartUp()
     QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
 }
 
-void TestStartup::sourceSettings_data()
-{
-    // Each place may set the keys; the first that sets one wins. Rows give what the
-    // environment, the user's file, the system's file and the build say, then the
-    // outcome: "share|host|connections|mode|samples", or the message (@USER@,
-    // @SYSTEM@: the files), and the warnings.
-    QTest::addColumn<QString>("variables"); // NAME=value;…
-    QTest::addColumn<QString>("user");      // INI text; "<folder>": a folder in its place
-    QTest::addColumn<QString>("system");
-    QTest::addColumn<QString>("build"); // "share|host"; empty: no share, the placeholder host
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<QStringList>("warnings");
-    const QString all = "[Sources]\nShareDir=/sys/share\nFtpHost=sys.example:2121\n"
-                        "FtpConnections=2\nFtpMode=passive\n";
-    const QString built = "/build/share|build.example";
-    const QString samples = "/program/demo/geod/||4|auto|samples";
-    // clang-format off
-    QTest::newRow("nothing set: the samples") << "" << "" << "" << "" << samples << QStringList{};
-    QTest::newRow("the build's own sources") << "" << "" << "" << built << "/build/share|build.example|4|auto|" << QStringList{};
-    QTest::newRow("only a host: FTP, never the samples") << "" << "" << "[Sources]\nFtpHost=ftp.office.example\n" << "" << "|ftp.office.example|4|auto|" << QStringList{};
-    QTest::newRow("only a share, from the environment") << "BRINDLEWICK_SHARE_DIR=/env/share" << "" << "" << "" << "/env/share||4|auto|" << QStringList{};
-    QTest::newRow("the placeholder host written out is set") << "" << "[Sources]\nFtpHost=ftp.geodesy.invalid\n" << "" << "" << "|ftp.geodesy.invalid|4|auto|" << QStringList{};
-    QTest::newRow("system file") << "" << "" << all << built << "/sys/share|sys.example:2121|2|passive|" << QStringList{};
-    QTest::newRow("user over system") << "" << "[Sources]\nFtpHost=user.example\nFtpMode=Active\n" << all << "" << "/sys/share|user.example|2|active|" << QStringList{};
-    QTest::newRow("variable over files") << "BRINDLEWICK_SHARE_DIR=/env/share;BRINDLEWICK_FTP_HOST=[::1]:21;BRINDLEWICK_FTP_MODE=auto" << "[Sources]\nShareDir=/user/share\n" << all << "" << "/env/share|[::1]:21|2|auto|" << QStringList{};
-    QTest::newRow("misspelt section: the samples, and said") << "" << "[Source]\nFtpHost=ftp.office.example\n" << "" << "" << samples
-        << QStringList{"The setting [Source] FtpHost in @USER@ is unknown and was ignored."};
-    QTest::newRow("unknown keys beside known ones") << "" << "" << "sharedir=/x\n[Sources]\nFtpHost=h.example\nFtpTimeout=30\n" << "" << "|h.example|4|auto|"
-        << QStringList{"The setting [Sources] FtpTimeout in @SYSTEM@ is unknown and was ignored.", "The setting sharedir in @SYSTEM@ is unknown and was ignored."};
-    QTest::newRow("not a host") << "" << "" << "[Sources]\nFtpHost=ftp:/x\n" << "" << "The setting FtpHost in @SYSTEM@ is not a host name: 'ftp:/x'." << QStringList{};
-    QTest::newRow("relative share") << "BRINDLEWICK_SHARE_DIR=geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment is not an absolute folder path: 'geod'." << QStringList{};
-    QTest::newRow("host with a line feed") << "BRINDLEWICK_FTP_HOST=ftp.office.example\n" << "" << "" << "" << "The setting BRINDLEWICK_FTP_HOST in the environment has white space around it: 'ftp.office.example\\n'." << QStringList{};
-    QTest::newRow("quoted space in a file") << "" << "" << "[Sources]\nFtpHost=\"ftp.office.example \"\n" << "" << "The setting FtpHost in @SYSTEM@ has white space around it: 'ftp.office.example '." << QStringList{};
-    QTest::newRow("control character") << "BRINDLEWICK_SHARE_DIR=/mnt/\x01geod" << "" << "" << "" << "The setting BRINDLEWICK_SHARE_DIR in the environment holds a control character: '/mnt/\\x01geod'." << QStringList{};
-    QTest::newRow("bookmarks turned off") << "" << "[Output]\nBookmarks=false\n" << "" << "" << samples + "|no bookmarks" << QStringList{};
-    QTest::newRow("bookmarks, neither on nor off") << "BRINDLEWICK_BOOKMARKS=maybe" << "" << "" << "" << "The setting BRINDLEWICK_BOOKMARKS in the environment is not true or false: 'maybe'." << QStringList{};
-    QTest::newRow("settings file unreadable") << "" << "<folder>" << all << "" << "The settings file @USER@ cannot be read." << QStringList{};
-    // clang-format on
-}
-
-void TestStartup::sourceSettings()
-{
-    QFETCH(QString, variables);
-    QFETCH(QString, user);
-    QFETCH(QString, system);
-    QFETCH(QString, build);
-    QFETCH(QString, result);
-    QFETCH(QStringList, warnings);
-    const QString userFile = m_box->dir.filePath("home/brindlewick/brindlewick.conf");
-    const QString systemFile = m_box->dir.filePath("xdg/brindlewick/brindlewick.conf");
-    QProcessEnvironment env;
-    env.insert("XDG_CONFIG_HOME", m_box->dir.filePath("home"));
-    env.insert("XDG_CONFIG_DIRS",
-               m_box->dir.filePath("nowhere") + ':' + m_box->dir.filePath("xdg"));
-    for (const QString &pair : variables.split(';', Qt::SkipEmptyParts))
-        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-    for (const auto &[path, text] : {std::pair{userFile, user}, std::pair{systemFile, system}}) {
-        QDir().mkpath(QFileInfo(path).path());
-        if (text == "<folder>")
-            QVERIFY(QDir().mkdir(path));
-        else if (!text.isEmpty())
-            writeFile(path, text.toUtf8());
-    }
-    SourceSettings defaults;
-    defaults.shareDir = build.section('|', 0, 0);
-    defaults.ftpHost = build.isEmpty() ? SourceSettings::placeholderHost() : build.section('|', 1);
-    const SourceSettings::Loaded loaded =
-        SourceSettings::load(env, defaults, "/program/demo/geod/");
-    const SourceSettings &v = loaded.value;
-    const char *modes[] = {"auto", "active", "passive"};
-    const QString got = loaded
-                            ? QString("%1|%2|%3|%4|%5")
-                                      .arg(v.shareDir, v.ftpHost)
-                                      .arg(v.ftpConnections)
-                                      .arg(modes[int(v.ftpMode)], v.sampleSheets ? "samples" : "") +
-                                  (v.bookmarks ? "" : "|no bookmarks")
-                            : loaded.error;
-    QCOMPARE(got, result.replace("@USER@", userFile).replace("@SYSTEM@", systemFile));
-    for (QString &w : warnings)
-        w.replace("@USER@", userFile).replace("@SYSTEM@", systemFile);
-    QCOMPARE(loaded.warnings, warnings);
-}
-
 void TestStartup::sampleSheetsAreNamedInTheTitle()
 {
-    AppSettings settings = m_box->settings();
+    Settings settings = m_box->settings();
     for (const bool samples : {false, true}) {
         settings.sampleSheets = samples;
         QVERIFY(load(settings));
         QCOMPARE(m_window->windowTitle().endsWith(" (sample sheets)"), samples);
     }
-}
-
-void TestStartup::unknownSettingsDoNotStopTheProgram()
-{
-    // The real program, as a script starts it: the warning is told, and the window
-    // comes up all the same, with nobody to close the box.
-    const QString config = m_box->dir.filePath("config");
-    QDir().mkpath(config + "/brindlewick");
-    writeFile(config + "/brindlewick/brindlewick.conf",
-              "[Source]\nShareDir=" + m_box->share().toUtf8() + "\n");
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"BRINDLEWICK_SHARE_DIR", "BRINDLEWICK_FTP_HOST"})
-        env.remove(name);
-    env.insert("XDG_CONFIG_HOME", config);
-    env.insert("XDG_CONFIG_DIRS", m_box->dir.filePath("no-system"));
-    env.insert("TMPDIR", m_box->dir.path());
-    env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
-    p.setProcessEnvironment(env);
-    p.start(programFolder() + "/brindlewick", {});
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitCode(), 0);
-    QCOMPARE(p.readAllStandardOutput(), "shown\n");
-    const QStringList told = QString::fromLocal8Bit(p.readAllStandardError()).split('\n');
-    QVERIFY2(told.contains("brindlewick: The setting [Source] ShareDir in " + config +
-                           "/brindlewick/brindlewick.conf is unknown and was ignored."),
-             qPrintable(told.join('\n')));
 }
 
 void TestStartup::commandLinePath_data()
@@ -395,18 +281,17 @@ void TestStartup::commandLineImportsFile()
 {
     const QString list = m_box->dir.filePath("my list.txt");
     writeFile(list, "300\n100, 200\n");
-    AppSettings settings = m_box->settings();
-    settings.arguments = {list, m_box->dir.filePath("ignored.txt")}; // the first only
-    QVERIFY(load(settings));
+    const Settings settings = m_box->settings();
+    QVERIFY(load(settings, {list, m_box->dir.filePath("ignored.txt")})); // the first only
     QCOMPARE(m_window->stationList().entries(), (QStringList{"100", "200", "300"}));
     QCOMPARE(text("txtInFile"), list);
     QCOMPARE(text("txtOutFile"), m_box->dir.filePath("my list.pdf"));
 
     // A path naming no file is reported, and the program goes on with an empty list.
-    settings.arguments = {m_box->dir.filePath("absent.txt")};
-    QVERIFY(load(settings));
+    const QString absent = m_box->dir.filePath("absent.txt");
+    QVERIFY(load(settings, {absent}));
     QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, "Unable to read the file " + settings.arguments[0] + '.');
+    QCOMPARE(m_ui.messages[0].text, "Unable to read the file " + absent + '.');
     QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
 }
 

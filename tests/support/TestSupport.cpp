@@ -114,11 +114,11 @@ QString Sandbox::workspace() const
     return dir.filePath(QStringLiteral("DS~Temp-%1/").arg(::geteuid()));
 }
 
-AppSettings Sandbox::settings() const
+Settings Sandbox::settings() const
 {
-    AppSettings s;
-    s.shareDir = share();
-    s.ftpHost = deadHost();
+    Settings s;
+    s.sources.shareDir = share();
+    s.sources.ftpHost = deadHost();
     s.tempRoot = dir.path();
     s.programDir = programFolder();
     return s;

@@ -2,7 +2,7 @@
 
 #include "DataSheet.h"
 #include "platform/FileSystem.h"
-#include "startup/AppSettings.h"
+#include "startup/Settings.h"
 
 #include <QHash>
 #include <QProcess>
@@ -44,7 +44,7 @@ struct Sandbox {
     QString share() const { return dir.filePath(QStringLiteral("geod/")); }
     // The first workspace name of this user; a window takes it when free.
     QString workspace() const;
-    AppSettings settings() const;
+    Settings settings() const;
 };
 
 // A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root, with

@@ -52,7 +52,7 @@ void TestDesktopInteraction::closingTheMainWindowEndsTheProgram()
     Sandbox box;
     FileSystem fso;
     DesktopInteraction ui;
-    frmMain window(box.settings(), fso, ui);
+    frmMain window(box.settings(), QStringList(), fso, ui);
     window.show();
     ui.showHelp(programFolder() + "/Brindlewick.hlp");
     // The program's own event loop, as main() runs it, must end when the main

@@ -1,6 +1,6 @@
 #include "ScriptedInteraction.h"
 #include "platform/FileSystem.h"
-#include "startup/AppSettings.h"
+#include "startup/Settings.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMain.h"
 
@@ -74,7 +74,7 @@ void TestFrmAbout::textsAreDarkOnTheGrey()
     // Opened from the main window, as the program does: it takes that window's font.
     FileSystem fso;
     ScriptedInteraction ui;
-    frmMain window(AppSettings(), fso, ui);
+    frmMain window(Settings(), QStringList(), fso, ui);
     frmAbout about(&window);
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));

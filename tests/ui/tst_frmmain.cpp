@@ -93,7 +93,7 @@ void TestFrmMain::init()
     writeSheets(m_box->share(), {station("100", "ZULU", "A, B"), station("200", "ALPHA", "C, D"),
                                  station("300", "MIKE", "E, F")});
     m_ui = ScriptedInteraction();
-    m_window = std::make_unique<frmMain>(m_box->settings(), m_fso, m_ui);
+    m_window = std::make_unique<frmMain>(m_box->settings(), QStringList(), m_fso, m_ui);
     QVERIFY(m_window->Form_Load());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -422,9 +422,9 @@ void TestFrmMain::continueRefusesBeforeFetching()
     QFETCH(QString, fault);
     QTemporaryDir noTools;
     if (fault == "tools") {
-        AppSettings settings = m_box->settings();
+        Settings settings = m_box->settings();
         settings.programDir = noTools.path();
-        m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+        m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
         QVERIFY(m_window->Form_Load());
     }
     edit("txtOutFile")->setText("   ");
@@ -545,12 +545,12 @@ void TestFrmMain::stopAndCloseDuringABuild()
     if (phase != "asking")
         scripts.insert(phase, "echo $$ >> " + pids.toUtf8() + "\nexec sleep 600\n");
     standInTools(tools.path(), scripts);
-    AppSettings settings = m_box->settings();
+    Settings settings = m_box->settings();
     settings.programDir = tools.path();
     StubbornFileSystem fso; // for the question: the output is in use
     // The build's workers may use it a moment after it ended: not beyond its life.
     const auto settle = qScopeGuard([] { waitForWorkerThreads(EventBound); });
-    m_window = std::make_unique<frmMain>(settings, fso, m_ui);
+    m_window = std::make_unique<frmMain>(settings, QStringList(), fso, m_ui);
     QVERIFY(m_window->Form_Load());
     m_window->show();
 
@@ -625,7 +625,8 @@ void TestFrmMain::continueReportsMissingSheets()
     build();
     QCOMPARE(m_ui.messages.size(), 2);
     QCOMPARE(m_ui.messages[1].title, "Error");
-    QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was written.");
+    QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was "
+                                    "written.\nCould not be fetched, not on the share: 404, 405");
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), out);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
@@ -641,7 +642,7 @@ void TestFrmMain::continueOverFtpKeepsTheList_data()
     // clang-format off
     QTest::newRow("edition folder missing") << "no folder" << unable;
     QTest::newRow("server gone") << "gone" << unable;
-    QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.";
+    QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the FTP server: 100";
     QTest::newRow("one connection per address") << "one" << "";
     // clang-format on
 }
@@ -659,9 +660,9 @@ void TestFrmMain::continueOverFtpKeepsTheList()
     options.maxConsPerIp = change == "one" ? 1 : 0;
     FtpServer server(root, options);
     QVERIFY(server.start());
-    AppSettings settings = m_box->settings();
-    settings.ftpHost = server.host();
-    m_window = std::make_unique<frmMain>(settings, m_fso, m_ui);
+    Settings settings = m_box->settings();
+    settings.sources.ftpHost = server.host();
+    m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
     QVERIFY(m_window->Form_Load());
     QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
     if (change == "gone")

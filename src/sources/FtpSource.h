@@ -1,20 +1,8 @@
 #pragma once
 
-#include "FtpMode.h"
 #include "SheetSource.h"
 
-#include <atomic>
 #include <memory>
-
-struct FtpSettings {
-    QString host;      // "host" or "host:port"
-    QString directory; // the edition's folder, "/Geod/PDF Single Sheet/"
-    int connections = 4;
-    int stallSeconds = 30; // a transfer that hears nothing for this long has failed
-    FtpMode mode = FtpMode::Auto;
-    // Auto: set once passive mode was chosen, for the window's later builds.
-    std::shared_ptr<std::atomic<bool>> passiveChosen;
-};
 
 // The sheets of one directory of an FTP server (anonymous log-in), fetched over up to
 // the given number of connections at once, each kept from one sheet to the next.
@@ -36,7 +24,10 @@ class FtpSource : public SheetSource {
 public:
     static constexpr int StrikesToGiveUp = 3;
 
-    explicit FtpSource(FtpSettings settings, QObject *parent = nullptr);
+    // directory: the edition's folder, "/Geod/PDF Single Sheet/". memory keeps, for the
+    // window's later builds, that passive mode was chosen.
+    FtpSource(const SourceSettings &settings, QString directory,
+              std::shared_ptr<SourceMemory> memory, QObject *parent = nullptr);
     ~FtpSource() override;
 
     void open() override;
@@ -48,7 +39,9 @@ private:
     class Worker;
     void post(int id, const QString &name, const QString &target);
 
-    FtpSettings m_settings;
+    SourceSettings m_settings;
+    QString m_directory;
+    std::shared_ptr<SourceMemory> m_memory;
     std::shared_ptr<Shared> m_shared;
     bool m_started = false;
 };

@@ -1,27 +1,48 @@
 #pragma once
 
-#include "WorkerThread.h"
+#include "SourceSettings.h"
+#include "platform/WorkerThread.h"
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
-// How one fetch ended.
+// How one fetch ended, or how the edition's folder answered open().
 struct FetchResult {
     enum Kind {
-        Fetched,         // the sheet is in its target file, whole
-        NotOnSource,     // the source says it has no such sheet
+        Fetched,         // the sheet is in its target file, whole (open: the folder is there)
+        NotOnSource,     // the source says it has no such sheet (open: no such folder)
+        Refused,         // the source has it but will not give it (permission denied)
         TransferFailed,  // every try to bring it failed
         SourceLost,      // the source stopped serving before its turn (lost() says why)
+        NotAPdf,         // what came is no PDF (a server's page in the sheet's place)
         WorkspaceFailed, // the target could not be written; code says why
     };
     Kind kind = Fetched;
     int code = 0;   // the system's error number, for WorkspaceFailed
-    QString detail; // what the source said: its reply line, or the system's words
+    QString detail; // the source's own words: its reply line, or the system's
 
     bool ok() const { return kind == Fetched; }
+};
+
+// Why a source stopped serving, as a value; sentence() gives the words for it.
+struct SourceLoss {
+    enum Kind {
+        StoppedAnswering,          // nothing heard for the stall limit, again and again
+        ConnectionRefused,         // a server that would not take a connection
+        FurtherConnectionsRefused, // ... after some had worked
+        LoginRefused,              // the log-in was refused
+        DataConnectionRefused,     // the data connection's command was refused
+    };
+    Kind kind = StoppedAnswering;
+    SourceMode source = SourceMode::Share;
+    QString said; // the server's own words, when it said something
+
+    // "The FTP server refused the log-in: 530 Login incorrect."
+    QString sentence() const;
+    // The source as named in a sentence: "the share", "the FTP server", "the web server".
+    static QString sourceName(SourceMode source);
 };
 
 // Where data sheets come from: a folder or a server that holds one edition. It fetches
@@ -49,12 +70,13 @@ public:
     virtual void stop() = 0;
 
 signals:
-    // detail: why the folder cannot be used, in the source's own words.
-    void opened(bool ok, const QString &detail);
+    // Fetched: the folder is there; NotOnSource: it is not; SourceLost: the source did
+    // not let us ask (lost() told why first).
+    void opened(const FetchResult &result);
     void fetched(int id, const FetchResult &result);
     // The source cannot serve any more: every fetch not yet answered, and every later
     // one, is answered SourceLost. Told once.
-    void lost(const QString &why);
+    void lost(const SourceLoss &why);
 
 protected:
     // For the workers: reports to the window's thread, dropped once stopped.

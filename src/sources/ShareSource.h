@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FileSystem.h"
 #include "SheetSource.h"
+#include "platform/FileSystem.h"
 
 #include <QSet>
 
@@ -39,5 +39,5 @@ private:
     std::shared_ptr<Shared> m_shared;
     QSet<int> m_pending; // fetched() not yet told
     int m_strikes = 0;
-    QString m_lost;
+    bool m_lost = false;
 };

@@ -1,7 +1,7 @@
 #include "FtpSource.h"
 
 #include "FtpConnection.h"
-#include "ScratchFile.h"
+#include "platform/ScratchFile.h"
 
 #include <QList>
 
@@ -91,14 +91,14 @@ struct FtpSource::Shared {
 
 class FtpSource::Worker {
 public:
-    Worker(std::shared_ptr<Shared> shared, FtpSettings settings, std::shared_ptr<Mailbox> mailbox,
+    Worker(std::shared_ptr<Shared> shared, SourceSettings settings,
+           std::shared_ptr<SourceMemory> memory, std::shared_ptr<Mailbox> mailbox,
            FtpSource *source)
-        : m_shared(std::move(shared)), m_settings(std::move(settings)),
+        : m_shared(std::move(shared)), m_settings(std::move(settings)), m_memory(std::move(memory)),
           m_mailbox(std::move(mailbox)), m_source(source), m_multi(m_shared->multi),
-          m_capacity(qMax(1, m_settings.connections)),
-          m_passive(m_settings.mode == FtpMode::Passive ||
-                    (m_settings.mode == FtpMode::Auto && m_settings.passiveChosen &&
-                     *m_settings.passiveChosen))
+          m_capacity(qMax(1, m_settings.ftpConnections)),
+          m_passive(m_settings.ftpMode == FtpMode::Passive ||
+                    (m_settings.ftpMode == FtpMode::Auto && m_memory && m_memory->passive))
     {
         curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_capacity));
     }
@@ -118,18 +118,19 @@ private:
     void goPassive();
     // Answers every job, active or queued, as lost. A job that makes the source give up
     // is put back in the queue first, so that it is answered with the others.
-    void giveUp(const QString &why);
+    void giveUp(SourceLoss::Kind why, const QByteArray &said = QByteArray());
     void detach(Transfer *t);
     void shutDown();
 
     void answer(int id, const FetchResult &result);
-    void answerProbe(bool ok, const QString &detail);
+    void answerProbe(const FetchResult &result);
 
     static size_t onData(char *data, size_t size, size_t count, void *transfer);
     static size_t onReply(char *line, size_t size, size_t count, void *transfer);
 
     std::shared_ptr<Shared> m_shared;
-    FtpSettings m_settings;
+    SourceSettings m_settings;
+    std::shared_ptr<SourceMemory> m_memory;
     std::shared_ptr<Mailbox> m_mailbox;
     FtpSource *m_source;
     CURLM *m_multi;
@@ -145,8 +146,10 @@ private:
     bool m_lost = false;
 };
 
-FtpSource::FtpSource(FtpSettings settings, QObject *parent)
-    : SheetSource(parent), m_settings(std::move(settings)), m_shared(std::make_shared<Shared>())
+FtpSource::FtpSource(const SourceSettings &settings, QString directory,
+                     std::shared_ptr<SourceMemory> memory, QObject *parent)
+    : SheetSource(parent), m_settings(settings), m_directory(std::move(directory)),
+      m_memory(std::move(memory)), m_shared(std::make_shared<Shared>())
 {
     initFtp();
     m_shared->multi = curl_multi_init();
@@ -173,7 +176,7 @@ void FtpSource::post(int id, const QString &name, const QString &target)
 {
     Job job;
     job.id = id;
-    job.url = ftpUrl(m_settings.host, m_settings.directory, name).toUtf8();
+    job.url = ftpUrl(m_settings.ftpHost, m_directory, name).toUtf8();
     job.target = target;
     const std::lock_guard lock(m_shared->mutex);
     if (m_shared->stopping)
@@ -181,7 +184,7 @@ void FtpSource::post(int id, const QString &name, const QString &target)
     m_shared->incoming.push_back(std::move(job));
     if (!m_started) {
         m_started = true;
-        auto worker = std::make_shared<Worker>(m_shared, m_settings, mailbox(), this);
+        auto worker = std::make_shared<Worker>(m_shared, m_settings, m_memory, mailbox(), this);
         startWorkerThread([worker] { worker->run(); });
     } else if (m_shared->multi) {
         curl_multi_wakeup(m_shared->multi);
@@ -240,7 +243,9 @@ bool FtpSource::Worker::takeIncoming()
         incoming.swap(m_shared->incoming);
     }
     for (Job &job : incoming) {
-        if (m_lost)
+        if (m_lost && job.id < 0)
+            answerProbe({FetchResult::SourceLost, 0, QString()});
+        else if (m_lost)
             answer(job.id, {FetchResult::SourceLost, 0, QString()});
         else if (job.id < 0)
             m_queue.push_front(std::move(job)); // the probe goes first
@@ -424,7 +429,7 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
         m_strikes = 0;
         m_anyWorked = true;
         if (probe)
-            answerProbe(true, QString());
+            answerProbe({});
         else
             answer(job.id, {});
         return;
@@ -456,27 +461,26 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
     }
     if (code == CURLE_LOGIN_DENIED) {
         m_queue.push_front(job);
-        giveUp(QStringLiteral("The FTP server refused the log-in: ") + said + QLatin1Char('.'));
+        giveUp(SourceLoss::LoginRefused, t->lastReply);
         return;
     }
     if (notOnServer(code)) {
         m_strikes = 0; // it answered
         m_anyWorked = true;
         if (probe)
-            answerProbe(false, said);
+            answerProbe({FetchResult::NotOnSource, 0, said});
         else
             answer(job.id, {FetchResult::NotOnSource, 0, said});
         return;
     }
-    if (activeModeFailed(code) && m_settings.mode == FtpMode::Auto && !t->passive) {
+    if (activeModeFailed(code) && m_settings.ftpMode == FtpMode::Auto && !t->passive) {
         goPassive();
         m_queue.push_front(job);
         return;
     }
     if (code == CURLE_FTP_PORT_FAILED) {
         m_queue.push_front(job);
-        giveUp(QStringLiteral("The FTP server refused the data connection: ") + said +
-               QLatin1Char('.'));
+        giveUp(SourceLoss::DataConnectionRefused, t->lastReply);
         return;
     }
     // It ran out of time while the worker was held up elsewhere (by libcurl's wait for
@@ -500,7 +504,7 @@ void FtpSource::Worker::finish(Transfer *t, CURLcode result)
         return;
     }
     if (probe)
-        answerProbe(false, why);
+        answerProbe({FetchResult::TransferFailed, 0, why});
     else
         answer(job.id,
                {job.retried ? FetchResult::TransferFailed : FetchResult::SourceLost, 0, why});
@@ -535,28 +539,27 @@ void FtpSource::Worker::refused(Job job, const QByteArray &reply)
         m_queue.push_front(std::move(job));
         return;
     }
-    const QString said = QString::fromUtf8(reply);
     m_queue.push_front(std::move(job));
-    giveUp((m_anyWorked ? QStringLiteral("The FTP server refused further connections: ")
-                        : QStringLiteral("The FTP server refused the connection: ")) +
-           said + QLatin1Char('.'));
+    giveUp(m_anyWorked ? SourceLoss::FurtherConnectionsRefused : SourceLoss::ConnectionRefused,
+           reply);
 }
 
 void FtpSource::Worker::strike()
 {
     if (++m_strikes >= FtpSource::StrikesToGiveUp)
-        giveUp(QStringLiteral("The FTP server stopped answering."));
+        giveUp(SourceLoss::StoppedAnswering);
 }
 
 void FtpSource::Worker::goPassive()
 {
     m_passive = true;
-    if (m_settings.passiveChosen)
-        *m_settings.passiveChosen = true;
+    if (m_memory)
+        m_memory->passive = true;
 }
 
-void FtpSource::Worker::giveUp(const QString &why)
+void FtpSource::Worker::giveUp(SourceLoss::Kind kind, const QByteArray &said)
 {
+    const SourceLoss why{kind, SourceMode::Ftp, QString::fromUtf8(said)};
     m_lost = true;
     const QList<Transfer *> active = std::exchange(m_active, {});
     std::deque<Job> queued = std::exchange(m_queue, {});
@@ -570,9 +573,9 @@ void FtpSource::Worker::giveUp(const QString &why)
     m_mailbox->post([source = m_source, why] { emit source->lost(why); });
     for (const Job &job : queued) {
         if (job.id < 0)
-            answerProbe(false, why);
+            answerProbe({FetchResult::SourceLost, 0, QString()});
         else
-            answer(job.id, {FetchResult::SourceLost, 0, why});
+            answer(job.id, {FetchResult::SourceLost, 0, QString()});
     }
 }
 
@@ -581,9 +584,9 @@ void FtpSource::Worker::answer(int id, const FetchResult &result)
     m_mailbox->post([source = m_source, id, result] { emit source->fetched(id, result); });
 }
 
-void FtpSource::Worker::answerProbe(bool ok, const QString &detail)
+void FtpSource::Worker::answerProbe(const FetchResult &result)
 {
-    m_mailbox->post([source = m_source, ok, detail] { emit source->opened(ok, detail); });
+    m_mailbox->post([source = m_source, result] { emit source->opened(result); });
 }
 
 void FtpSource::Worker::shutDown()

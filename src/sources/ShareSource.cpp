@@ -43,15 +43,14 @@ ShareSource::~ShareSource()
 
 void ShareSource::open()
 {
-    mailbox()->post([this] { emit opened(true, QString()); });
+    mailbox()->post([this] { emit opened(FetchResult{}); });
 }
 
 void ShareSource::fetch(int id, const QString &name, const QString &target)
 {
-    if (!m_lost.isEmpty()) {
+    if (m_lost) {
         // Later, not from inside the caller's own call.
-        const QString why = m_lost;
-        mailbox()->post([this, id, why] { answer(id, {FetchResult::SourceLost, 0, why}); });
+        mailbox()->post([this, id] { answer(id, {FetchResult::SourceLost, 0, QString()}); });
         m_pending << id;
         return;
     }
@@ -123,15 +122,15 @@ void ShareSource::expire(int id)
     if (!gone)
         return;
     // Three in a row: the share is gone. Every sheet not yet told is lost with it.
-    m_lost = QStringLiteral("The share stopped answering.");
+    m_lost = true;
     {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->queue.clear();
     }
-    emit lost(m_lost);
+    emit lost({SourceLoss::StoppedAnswering, SourceMode::Share, QString()});
     const QSet<int> pending = m_pending;
     for (const int other : pending)
-        answer(other, {FetchResult::SourceLost, 0, m_lost});
+        answer(other, {FetchResult::SourceLost, 0, why});
 }
 
 void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
@@ -155,7 +154,9 @@ void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
                           : copied.local  ? FetchResult::WorkspaceFailed
                                           : FetchResult::TransferFailed;
             result.code = copied.code;
-            result.detail = copied.error;
+            // "Not on the share" says it all; other failures keep the system's words.
+            if (!copied.notFound)
+                result.detail = copied.error;
         }
         const std::lock_guard lock(shared->mutex);
         if (shared->stopped || shared->abandoned.contains(job.id)) {

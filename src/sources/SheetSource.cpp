@@ -1,0 +1,47 @@
+#include "SheetSource.h"
+
+namespace {
+
+// "…: 530 Login incorrect." — a reply that ends with a full stop gets no second one.
+QString withReply(const QString &sentence, const QString &said)
+{
+    if (said.isEmpty())
+        return sentence + QLatin1Char('.');
+    return sentence + QStringLiteral(": ") + said +
+           (said.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."));
+}
+
+} // namespace
+
+QString SourceLoss::sourceName(SourceMode source)
+{
+    switch (source) {
+    case SourceMode::Ftp:
+        return QStringLiteral("the FTP server");
+    case SourceMode::Web:
+        return QStringLiteral("the web server");
+    case SourceMode::Share:
+    case SourceMode::Undecided:
+        break;
+    }
+    return QStringLiteral("the share");
+}
+
+QString SourceLoss::sentence() const
+{
+    QString who = sourceName(source);
+    who[0] = who[0].toUpper();
+    switch (kind) {
+    case StoppedAnswering:
+        return who + QStringLiteral(" stopped answering.");
+    case ConnectionRefused:
+        return withReply(who + QStringLiteral(" refused the connection"), said);
+    case FurtherConnectionsRefused:
+        return withReply(who + QStringLiteral(" refused further connections"), said);
+    case LoginRefused:
+        return withReply(who + QStringLiteral(" refused the log-in"), said);
+    case DataConnectionRefused:
+        return withReply(who + QStringLiteral(" refused the data connection"), said);
+    }
+    return QString();
+}
