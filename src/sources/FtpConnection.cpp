@@ -1,5 +1,7 @@
 #include "FtpConnection.h"
 
+#include "CurlOptions.h"
+
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -7,25 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/socket.h>
-
 namespace {
-
-// Every socket libcurl opens, the control connection and the listening and accepted
-// data connections of active mode, is closed on exec: a pdftotext or pdftk started
-// meanwhile must not hold an FTP connection open at the server.
-curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
-{
-    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-}
-
-int socketOptions(void *, curl_socket_t socket, curlsocktype)
-{
-    // Accepted data connections do not come through openSocket.
-    ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
-    return CURL_SOCKOPT_OK;
-}
 
 size_t keepLastReply(char *line, size_t size, size_t count, void *reply)
 {
@@ -35,15 +19,9 @@ size_t keepLastReply(char *line, size_t size, size_t count, void *reply)
 
 } // namespace
 
-void initFtp()
-{
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    Q_UNUSED(initialised);
-}
-
 FtpConnection::FtpConnection(QString host) : m_host(std::move(host))
 {
-    initFtp();
+    initCurl();
     CURL *curl = curl_easy_init();
     m_curl = curl;
     if (!curl)
@@ -62,30 +40,20 @@ FtpConnection::~FtpConnection()
 void setFtpOptions(void *handle, long stallSeconds, bool passive)
 {
     auto *curl = static_cast<CURL *>(handle);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "OxFtpTest");
+    setCommonOptions(curl, stallSeconds);
     curl_easy_setopt(curl, CURLOPT_USERNAME, "anonymous");
     curl_easy_setopt(curl, CURLOPT_PASSWORD, "");
     // Active mode on the control connection's address; passive tries EPSV, then PASV.
     curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-");
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
-    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &socketOptions);
     // No SIZE before each RETR: on a distant server that round trip is a quarter of
     // a sheet's time. The source checks the size the server announces instead.
     curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-    // Nothing may wait longer than these, so a dead server cannot hang the program:
-    // the connection and greeting and the server's data connection (30 s at most),
-    // each reply, and a transfer that moves nothing.
-    const long connectSeconds = qMin(30L, stallSeconds);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectSeconds);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, connectSeconds * 1000);
+    // Nothing may wait longer than these, so a dead server cannot hang the program: the
+    // server's data connection (30 s at most) and each reply.
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, qMin(30L, stallSeconds) * 1000);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-    // Servers drop idle connections; do not reuse one older than their usual limit.
-    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, 60L);
 }
 
 QString ftpUrl(const QString &host, const QString &directory, const QString &name)

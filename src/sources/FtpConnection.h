@@ -24,14 +24,11 @@ private:
     QString m_lastReply;
 };
 
-// Sets up libcurl's global state once; before any thread uses it.
-void initFtp();
-
 // The URL of a file (or, with no name, of a directory, ending in "/") on the server;
 // every path part is escaped.
 QString ftpUrl(const QString &host, const QString &directory, const QString &name = QString());
 
-// The options every FTP handle of the program gets: anonymous log-in, active or
-// passive mode, sockets that no child process inherits, and no reply or silent
-// transfer waited for longer than stallSeconds.
+// The options every FTP handle of the program gets: the common ones (CurlOptions.h),
+// anonymous log-in, active or passive mode, and no reply waited for longer than
+// stallSeconds.
 void setFtpOptions(void *curlHandle, long stallSeconds, bool passive = false);

@@ -19,6 +19,11 @@ struct FetchResult {
         NotAPdf,         // what came is no PDF (a server's page in the sheet's place)
         WorkspaceFailed, // the target could not be written; code says why
     };
+    // No data sheet is this large (they are well under a megabyte): a source that sends
+    // more, a server streaming without end or a huge file under a sheet's name, is cut
+    // off there, so that it can neither fill the disk nor run for ever.
+    static constexpr qint64 MaxSheetBytes = 64 * 1024 * 1024;
+
     Kind kind = Fetched;
     int code = 0;   // the system's error number, for WorkspaceFailed
     QString detail; // the source's own words: its reply line, or the system's

@@ -1,0 +1,47 @@
+#include "CurlOptions.h"
+
+#include <QtGlobal>
+
+#include <curl/curl.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+
+namespace {
+
+// Every socket libcurl opens: the control connection, the listening and the accepted
+// data connections of active FTP, HTTP's connections.
+curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int socketOptions(void *, curl_socket_t socket, curlsocktype)
+{
+    // Accepted data connections do not come through openSocket.
+    ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
+    return CURL_SOCKOPT_OK;
+}
+
+} // namespace
+
+void initCurl()
+{
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    Q_UNUSED(initialised);
+}
+
+void setCommonOptions(void *handle, long stallSeconds)
+{
+    auto *curl = static_cast<CURL *>(handle);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "OxFtpTest");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &socketOptions);
+    // The connection and greeting (30 s at most), and a transfer that moves nothing.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, qMin(30L, stallSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    // Servers drop idle connections; do not reuse one older than their usual limit.
+    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, 60L);
+}

@@ -1,0 +1,296 @@
+#include "CurlWorker.h"
+
+#include <algorithm>
+
+using std::chrono::milliseconds;
+
+namespace {
+
+qint64 msSince(CurlClock::time_point then, CurlClock::time_point now = CurlClock::now())
+{
+    return std::chrono::duration_cast<milliseconds>(now - then).count();
+}
+
+} // namespace
+
+CurlWorker::CurlWorker(std::shared_ptr<CurlQueue> queue, std::shared_ptr<Mailbox> mailbox,
+                       SheetSource *source, int capacity, int stallSeconds)
+    : m_shared(std::move(queue)), m_mailbox(std::move(mailbox)), m_source(source),
+      m_multi(static_cast<CURLM *>(m_shared->multi)), m_capacity(qMax(1, capacity)),
+      m_stallMs(stallSeconds * 1000)
+{
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_capacity));
+}
+
+void CurlWorker::run()
+{
+    while (takeIncoming()) {
+        startJobs();
+        int running = 0;
+        // libcurl waits for an FTP transfer's closing reply (226) inside this call,
+        // blocking the thread for up to the reply limit; meanwhile nothing of the other
+        // transfers could be heard, and that time is not theirs to count as silence.
+        const auto before = CurlClock::now();
+        curl_multi_perform(m_multi, &running);
+        const auto blocked = CurlClock::now() - before;
+        if (blocked > milliseconds(100)) {
+            for (CurlTransfer *t : std::as_const(m_active)) {
+                t->heard += blocked;
+                t->frozen += std::chrono::duration_cast<milliseconds>(blocked).count();
+            }
+        }
+        collect();
+        watchdog();
+        // Woken early by libcurl's sockets and timers and by new fetches or stop().
+        int wait = 100;
+        const auto now = CurlClock::now();
+        for (const CurlJob &job : m_queue) {
+            if (job.notBefore > now)
+                wait = int(qMin<qint64>(wait, -msSince(job.notBefore, now)));
+        }
+        curl_multi_poll(m_multi, nullptr, 0, qMax(1, wait), nullptr);
+    }
+    shutDown();
+}
+
+bool CurlWorker::takeIncoming()
+{
+    std::deque<CurlJob> incoming;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        if (m_shared->stopping)
+            return false;
+        incoming.swap(m_shared->incoming);
+    }
+    for (CurlJob &job : incoming) {
+        if (m_lost && job.id < 0)
+            answerProbe({FetchResult::SourceLost, 0, QString()});
+        else if (m_lost)
+            answer(job.id, {FetchResult::SourceLost, 0, QString()});
+        else if (job.id < 0)
+            m_queue.push_front(std::move(job)); // the probe goes first
+        else
+            m_queue.push_back(std::move(job));
+    }
+    return true;
+}
+
+void CurlWorker::startJobs()
+{
+    const auto now = CurlClock::now();
+    for (auto it = m_queue.begin(); it != m_queue.end() && m_active.size() < m_capacity;) {
+        if (it->notBefore > now) {
+            ++it;
+            continue;
+        }
+        CurlJob job = std::move(*it);
+        it = m_queue.erase(it);
+        start(std::move(job));
+    }
+}
+
+void CurlWorker::start(CurlJob job)
+{
+    const bool probe = job.id < 0;
+    std::unique_ptr<ScratchFile> file;
+    if (!probe) {
+        file = std::make_unique<ScratchFile>(job.target);
+        if (!file->open()) {
+            answer(job.id, {FetchResult::WorkspaceFailed, file->errorCode(), file->errorString()});
+            return;
+        }
+    }
+    auto *t = new CurlTransfer;
+    t->worker = this;
+    t->job = std::move(job);
+    t->file = std::move(file);
+    t->easy = m_idle.isEmpty() ? curl_easy_init() : m_idle.takeLast();
+    CURL *easy = t->easy;
+    curl_easy_setopt(easy, CURLOPT_URL, t->job.url.constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, t);
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, t->job.fresh ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_NOBODY, probe ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlWorker::onData);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlWorker::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
+    configure(*t);
+    t->started = t->heard = CurlClock::now();
+    m_active << t;
+    curl_multi_add_handle(m_multi, easy);
+}
+
+size_t CurlWorker::onData(char *data, size_t size, size_t count, void *transfer)
+{
+    auto *t = static_cast<CurlTransfer *>(transfer);
+    const qint64 bytes = qint64(size * count);
+    if (!t->file)
+        return size * count; // the probe: nothing to keep
+    // A server that streams without end, or a huge file under a sheet's name, must not
+    // fill the disk or run for ever.
+    if (t->received + bytes > FetchResult::MaxSheetBytes) {
+        t->tooLarge = true;
+        return 0;
+    }
+    if (!t->file->write(data, bytes))
+        return 0;
+    t->received += bytes;
+    t->heard = CurlClock::now();
+    return size * count;
+}
+
+size_t CurlWorker::onHeader(char *line, size_t size, size_t count, void *transfer)
+{
+    auto *t = static_cast<CurlTransfer *>(transfer);
+    const auto now = CurlClock::now();
+    t->slowestReply = qMax(t->slowestReply, msSince(t->heard, now));
+    t->heard = now;
+    t->worker->heard(*t, QByteArray(line, qsizetype(size * count)).trimmed());
+    return size * count;
+}
+
+void CurlWorker::collect()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        char *data = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
+        auto *t = reinterpret_cast<CurlTransfer *>(data);
+        const CURLcode code = message->data.result;
+        curl_multi_remove_handle(m_multi, message->easy_handle);
+        m_active.removeOne(t);
+        end(t, code);
+        if (m_lost)
+            return;
+    }
+}
+
+void CurlWorker::watchdog()
+{
+    // Transfers take a few round trips; a silence of many of them, and of five times the
+    // slowest reply the server gave, is no slow server but a connection it lost. Until
+    // a few have ended, nothing is known of the server: a second then.
+    QList<qint64> took = m_durations;
+    std::sort(took.begin(), took.end());
+    qint64 pace = m_slowestReply;
+    for (const CurlTransfer *t : std::as_const(m_active))
+        pace = qMax(pace, t->slowestReply);
+    const qint64 early =
+        qMax(took.size() < 8 ? 1000 : qMax<qint64>(200, 10 * took[took.size() / 2]), 5 * pace);
+    const auto now = CurlClock::now();
+    const QList<CurlTransfer *> active = m_active;
+    for (CurlTransfer *t : active) {
+        const qint64 silent = msSince(t->heard, now);
+        constexpr int MaxRescues = 3;
+        // Each rescue of a fetch waits twice as long as the one before, so that a slow
+        // server is not pressed with ever more connections.
+        if (silent < m_stallMs &&
+            (silent < (early << t->job.rescues) || t->job.rescues >= MaxRescues))
+            continue;
+        detach(t);
+        if (silent < m_stallMs) {
+            CurlJob job = t->job;
+            ++job.rescues;
+            job.fresh = true;
+            m_idle << t->easy;
+            m_slowestReply = qMax(m_slowestReply, t->slowestReply);
+            delete t;
+            again(std::move(job));
+            continue;
+        }
+        t->silenced = true;
+        end(t, CURLE_OPERATION_TIMEDOUT);
+        if (m_lost)
+            return;
+    }
+}
+
+void CurlWorker::detach(CurlTransfer *t)
+{
+    // Removed half-way: libcurl closes its connection, which is never used again.
+    curl_multi_remove_handle(m_multi, t->easy);
+    m_active.removeOne(t);
+}
+
+void CurlWorker::end(CurlTransfer *t, CURLcode code)
+{
+    const std::unique_ptr<CurlTransfer> done(t);
+    m_durations << msSince(t->started);
+    m_slowestReply = qMax(m_slowestReply, t->slowestReply);
+    if (m_durations.size() > 64)
+        m_durations.removeFirst();
+    finished(*t, code);
+    t->file.reset(); // an uncommitted file removes itself
+    if (t->easy)
+        m_idle << t->easy;
+}
+
+bool CurlWorker::commit(CurlTransfer &t)
+{
+    return t.file && t.file->commit();
+}
+
+void CurlWorker::setCapacity(int capacity)
+{
+    m_capacity = qMax(1, capacity);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_capacity));
+}
+
+void CurlWorker::strike(SourceMode source)
+{
+    constexpr int StrikesToGiveUp = 3;
+    if (++m_strikes >= StrikesToGiveUp)
+        giveUp({SourceLoss::StoppedAnswering, source, QString()});
+}
+
+void CurlWorker::giveUp(const SourceLoss &why)
+{
+    m_lost = true;
+    const QList<CurlTransfer *> active = std::exchange(m_active, {});
+    std::deque<CurlJob> queued = std::exchange(m_queue, {});
+    for (CurlTransfer *t : active) {
+        curl_multi_remove_handle(m_multi, t->easy);
+        curl_easy_cleanup(t->easy);
+        queued.push_back(t->job);
+        delete t;
+    }
+    // Told first, so that whoever hears the answers knows why.
+    m_mailbox->post([source = m_source, why] { emit source->lost(why); });
+    for (const CurlJob &job : queued) {
+        if (job.id < 0)
+            answerProbe({FetchResult::SourceLost, 0, QString()});
+        else
+            answer(job.id, {FetchResult::SourceLost, 0, QString()});
+    }
+}
+
+void CurlWorker::answer(int id, const FetchResult &result)
+{
+    m_mailbox->post([source = m_source, id, result] { emit source->fetched(id, result); });
+}
+
+void CurlWorker::answerProbe(const FetchResult &result)
+{
+    m_mailbox->post([source = m_source, result] { emit source->opened(result); });
+}
+
+void CurlWorker::shutDown()
+{
+    for (CurlTransfer *t : std::as_const(m_active)) {
+        curl_multi_remove_handle(m_multi, t->easy);
+        curl_easy_cleanup(t->easy);
+        delete t; // a file half-fetched removes itself
+    }
+    m_active.clear();
+    for (CURL *easy : std::as_const(m_idle))
+        curl_easy_cleanup(easy);
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->multi = nullptr;
+    }
+    // Says goodbye on the kept connections (QUIT) and waits for the answers, bounded by
+    // the reply limit; nobody waits for this thread.
+    curl_multi_cleanup(m_multi);
+}
