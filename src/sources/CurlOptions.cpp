@@ -1,5 +1,6 @@
 #include "CurlOptions.h"
 
+#include <QFile>
 #include <QtGlobal>
 
 #include <curl/curl.h>
@@ -44,4 +45,19 @@ void setCommonOptions(void *handle, long stallSeconds)
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     // Servers drop idle connections; do not reuse one older than their usual limit.
     curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, 60L);
+}
+
+void setTlsOptions(void *handle, const QString &caFile)
+{
+    auto *curl = static_cast<CURL *>(handle);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (caFile.isEmpty())
+        return;
+    // The office's file in place of the system's bundle, and the system's hashed folder of
+    // authorities beside it: both are trusted.
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    const char *systemFolder = info && info->capath ? info->capath : "/etc/ssl/certs";
+    curl_easy_setopt(curl, CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, systemFolder);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // Sets up libcurl's global state once, before any thread uses it.
 void initCurl();
 
@@ -8,3 +10,8 @@ void initCurl();
 // not hold a connection open at the server), no signals, and no wait longer than
 // stallSeconds for a connection or a transfer that moves nothing.
 void setCommonOptions(void *curlHandle, long stallSeconds);
+
+// TLS that is checked: the server's certificate against the system's store and, when
+// caFile (PEM) is given, an office's own authority beside it. There is no way to turn
+// the check off.
+void setTlsOptions(void *curlHandle, const QString &caFile);

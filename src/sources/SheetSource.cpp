@@ -42,6 +42,20 @@ QString SourceLoss::sentence() const
         return withReply(who + QStringLiteral(" refused the log-in"), said);
     case DataConnectionRefused:
         return withReply(who + QStringLiteral(" refused the data connection"), said);
+    case CouldNotConnect:
+        return withReply(QStringLiteral("Could not connect to ") + sourceName(source) +
+                             QLatin1Char(' ') + where,
+                         said);
+    case HostNotFound:
+        return QStringLiteral("The host name of ") + sourceName(source) + QLatin1Char(' ') + where +
+               QStringLiteral(" was not found.");
+    case NoAnswer:
+        return who + QLatin1Char(' ') + where +
+               QStringLiteral(" did not answer within %1 seconds.").arg(seconds);
+    case CertificateNotVerified:
+        return withReply(QStringLiteral("The certificate of ") + sourceName(source) +
+                             QLatin1Char(' ') + where + QStringLiteral(" could not be verified"),
+                         said);
     }
     return QString();
 }

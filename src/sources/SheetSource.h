@@ -39,10 +39,16 @@ struct SourceLoss {
         FurtherConnectionsRefused, // ... after some had worked
         LoginRefused,              // the log-in was refused
         DataConnectionRefused,     // the data connection's command was refused
+        CouldNotConnect,           // nothing listens at the address
+        HostNotFound,              // the host name does not resolve
+        NoAnswer,                  // no answer within the time allowed (seconds)
+        CertificateNotVerified,    // TLS: the server's certificate could not be verified
     };
     Kind kind = StoppedAnswering;
     SourceMode source = SourceMode::Share;
-    QString said; // the server's own words, when it said something
+    QString said{};  // the server's own words (or the library's), when there are some
+    QString where{}; // the host or address, where the sentence names it
+    int seconds = 0;
 
     // "The FTP server refused the log-in: 530 Login incorrect."
     QString sentence() const;
