@@ -80,10 +80,11 @@ int main(int argc, char *argv[])
     defaults.programDir = QCoreApplication::applicationDirPath();
     const LoadedSettings loaded = loadSettings(QProcessEnvironment::systemEnvironment(), defaults,
                                                SamplePolicy::WhenNoSourceIsSet);
-    // Unknown keys do not stop the program: said on standard error for scripts and
-    // logs, and in a box that waits for nobody.
-    for (const QString &warning : loaded.warnings)
-        std::fprintf(stderr, "brindlewick: %s\n", qPrintable(warning));
+    // Unknown keys do not stop the program: said in a box that waits for nobody (and,
+    // as every message before the window is up, on standard error), before anything that
+    // may end the start-up, since they may be its cause.
+    if (!loaded.warnings.isEmpty())
+        ui.showNotice(loaded.warnings.join(QLatin1Char('\n')));
     if (!loaded) {
         ui.showError(loaded.error);
         return 1;
@@ -91,9 +92,6 @@ int main(int argc, char *argv[])
     // The arguments as parsed above: after "--" a list file may begin with "-".
     frmMain window(loaded.settings, options.listFiles, FileSystem::program(), ui);
     ui.setParentWindow(&window);
-    // Before the load step, so that a fatal message there comes with its likely cause.
-    if (!loaded.warnings.isEmpty())
-        ui.showNotice(loaded.warnings.join(QLatin1Char('\n')));
     if (!window.Form_Load())
         return 1;
     window.show();

@@ -15,21 +15,41 @@ DesktopInteraction::~DesktopInteraction()
     delete m_help;
 }
 
+QWidget *DesktopInteraction::parentWindow() const
+{
+    return m_parent && m_parent->isVisible() ? m_parent.data() : nullptr;
+}
+
+void DesktopInteraction::tellConsole(const QString &text, const QString &details) const
+{
+    if (parentWindow())
+        return;
+    QString told = QStringLiteral("brindlewick: ") + text + QLatin1Char('\n');
+    if (!details.isEmpty())
+        told += details + QLatin1Char('\n');
+    const QByteArray bytes = told.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 void DesktopInteraction::showMessage(const UserMessage &message)
 {
+    tellConsole(message.text, message.details);
     const QMessageBox::Icon icon = message.icon == UserMessage::Critical ? QMessageBox::Critical
                                    : message.icon == UserMessage::Warning
                                        ? QMessageBox::Warning
                                        : QMessageBox::Information;
-    QMessageBox box(icon, message.title, message.text, QMessageBox::Ok, m_parent);
+    // Without a parent, the box is centred on the screen.
+    QMessageBox box(icon, message.title, message.text, QMessageBox::Ok, parentWindow());
     box.setDetailedText(message.details);
     box.exec();
 }
 
 void DesktopInteraction::showNotice(const QString &text)
 {
+    tellConsole(text, QString());
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Brindlewick"), text,
-                                QMessageBox::Ok, m_parent);
+                                QMessageBox::Ok, parentWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     // Once the event loop runs: over the main window when it has come up, or beside a
@@ -39,7 +59,7 @@ void DesktopInteraction::showNotice(const QString &text)
 
 bool DesktopInteraction::askRetryCancel(const QString &text)
 {
-    return QMessageBox::critical(m_parent, QStringLiteral("Error"), text,
+    return QMessageBox::critical(parentWindow(), QStringLiteral("Error"), text,
                                  QMessageBox::Retry | QMessageBox::Cancel,
                                  QMessageBox::Retry) == QMessageBox::Retry;
 }
@@ -47,7 +67,7 @@ bool DesktopInteraction::askRetryCancel(const QString &text)
 std::optional<QString> DesktopInteraction::chooseOpenFile(const QString &title,
                                                           const QString &fileName)
 {
-    const QString chosen = QFileDialog::getOpenFileName(m_parent, title, fileName);
+    const QString chosen = QFileDialog::getOpenFileName(parentWindow(), title, fileName);
     if (chosen.isEmpty())
         return std::nullopt;
     return chosen;
@@ -56,7 +76,7 @@ std::optional<QString> DesktopInteraction::chooseOpenFile(const QString &title,
 std::optional<QString> DesktopInteraction::chooseSaveFile(const QString &title,
                                                           const QString &startPath)
 {
-    const QString chosen = QFileDialog::getSaveFileName(m_parent, title, startPath, QString(),
+    const QString chosen = QFileDialog::getSaveFileName(parentWindow(), title, startPath, QString(),
                                                         nullptr, QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return std::nullopt;

@@ -13,7 +13,8 @@ class DesktopInteraction : public UserInteraction {
 public:
     ~DesktopInteraction() override;
 
-    // Dialogs and message boxes are centred on this window.
+    // Dialogs and message boxes are centred on this window once it is shown; before,
+    // on the screen.
     void setParentWindow(QWidget *window) { m_parent = window; }
 
     void showMessage(const UserMessage &message) override;
@@ -26,6 +27,13 @@ public:
     void closeWindows() override;
 
 private:
+    // The main window when it is on screen: a box over a window not yet shown would sit
+    // at the screen's corner.
+    QWidget *parentWindow() const;
+    // Without a window on screen (start-up, a script that starts the program) a message
+    // may be all the user gets: it goes to standard error too.
+    void tellConsole(const QString &text, const QString &details) const;
+
     QPointer<QWidget> m_parent;
     QPointer<QTextBrowser> m_help;
     QUrl m_shown; // the document the help window shows, if any

@@ -125,6 +125,27 @@ void TestInstall::desktopFilesValidate()
     QFile file(metainfo);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("<release version=\"1.3.1\""));
+
+    // As a desktop sees the install (its databases made as the package's triggers make
+    // them): offered for GSID lists, never the default for every plain text file.
+    QVERIFY(run("update-mime-database", {prefix.filePath("share/mime")}).exitCode == 0);
+    QVERIFY(run("update-desktop-database", {prefix.filePath("share/applications")}).exitCode == 0);
+    QTemporaryDir home;
+    QProcess gio;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PATH", prefix.filePath("bin") + ':' + env.value("PATH"));
+    env.insert("XDG_DATA_DIRS", prefix.filePath("share"));
+    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        env.insert(name, home.path());
+    gio.setProcessEnvironment(env);
+    const auto defaultFor = [&](const QString &type) {
+        gio.start("gio", {"mime", type});
+        gio.waitForFinished();
+        return QString::fromUtf8(gio.readAllStandardOutput()).section('\n', 0, 0);
+    };
+    QCOMPARE(defaultFor("text/plain"), "No default applications for “text/plain”");
+    QCOMPARE(defaultFor("text/x-gsid-list"), "Default application for “text/x-gsid-list”: "
+                                             "org.example.oxlade.brindlewick.desktop");
 }
 
 void TestInstall::debianPackageInstallsAndRuns()

@@ -3,6 +3,8 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QScreen>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -13,6 +15,7 @@ class TestDesktopInteraction : public QObject {
 private slots:
     void helpShowsOneWindow();
     void closingTheMainWindowEndsTheProgram();
+    void startUpFailureIsCentredAndTold();
 };
 
 void TestDesktopInteraction::helpShowsOneWindow()
@@ -67,6 +70,44 @@ void TestDesktopInteraction::closingTheMainWindowEndsTheProgram()
     QVERIFY(!guarded);
     for (QWidget *w : QApplication::topLevelWidgets())
         QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));
+}
+
+void TestDesktopInteraction::startUpFailureIsCentredAndTold()
+{
+    // Before the main window is shown, a box over it would sit at the screen's corner.
+    DesktopInteraction ui;
+    QWidget notYetShown;
+    notYetShown.resize(408, 176);
+    ui.setParentWindow(&notYetShown);
+    QPoint centre;
+    QTimer::singleShot(0, qApp, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        centre = box->geometry().center();
+        box->close();
+    });
+    ui.showError("Unable to locate either Network or FTP directories.");
+    const QPoint screen = QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY2((centre - screen).manhattanLength() < 40,
+             qPrintable(QString("%1,%2").arg(centre.x()).arg(centre.y())));
+
+    // The program itself, as a script starts it: the same words on standard error.
+    QTemporaryDir box;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", box.filePath("config"));
+    env.insert("XDG_CONFIG_DIRS", box.filePath("none"));
+    env.insert("BRINDLEWICK_SHARE_DIR", "geod");
+    program.setProcessEnvironment(env);
+    program.start(programFolder() + "/brindlewick", {});
+    QByteArray told;
+    QTRY_VERIFY_WITH_TIMEOUT((told += program.readAllStandardError()).contains(".\n"), EventBound);
+    QVERIFY2(told.contains("brindlewick: The setting BRINDLEWICK_SHARE_DIR in the environment is "
+                           "not an absolute folder path: 'geod'.\n"),
+             told.constData());
+    program.kill(); // its box waits for a user
+    program.waitForFinished();
 }
 
 QTEST_MAIN(TestDesktopInteraction)
