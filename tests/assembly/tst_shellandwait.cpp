@@ -47,7 +47,6 @@ void TestShellAndWait::cannotStart()
         writeFile(program, "#!/bin/sh\n");
     const ShellResult r = ShellAndWait({program, {}});
     QCOMPARE(r.result, result);
-    QVERIFY(!r.succeeded());
     ToolProcess tool;
     QVERIFY(!tool.start(program, {}, toolEnvironment()));
 }
@@ -112,7 +111,6 @@ void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
     const ShellResult r = ShellAndWait({"/bin/sh", QStringList{"-c", script, out} + arguments});
     QCOMPARE(r.result, ShellResult::Finished);
     QCOMPARE(r.exitCode, 3);
-    QVERIFY(!r.succeeded());
     QStringList expected;
     for (const QString &a : arguments)
         expected << QLatin1Char('[') + a + QLatin1Char(']');
