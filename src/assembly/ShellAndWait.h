@@ -39,8 +39,8 @@ struct ShellResult {
 
 // Starts the command (ToolProcess::spawn: no input, standard output to /dev/null, its
 // own process group) and blocks until it ends or stop is stopped. A stop ends it with
-// everything it started at once (result Stopped) and returns within a few
-// milliseconds; a tool that does not go then (stuck in the kernel) is left to the
+// everything it started at once (result Stopped) and returns as soon as it has gone,
+// 50 ms at most: a tool that does not go (stuck in the kernel) is left to the
 // program's reaper.
 ShellResult ShellAndWait(const ShellCommand &jobToDo, const StopToken *stop = nullptr);
 
