@@ -2,6 +2,7 @@
 #include "cli/CommandLineBuild.h"
 #include "cli/CommandLineOptions.h"
 #include "platform/FileSystem.h"
+#include "platform/ToolProcess.h"
 #include "platform/WorkerThread.h"
 #include "startup/Settings.h"
 #include "startup/Workspace.h"
@@ -10,6 +11,7 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTimer>
 
@@ -105,7 +107,10 @@ int main(int argc, char *argv[])
     }
     const int status = app.exec();
     // A build the close box stopped may still be ending its tools (pdftk, a merge
-    // thread): give them a moment to go with the program, never more.
-    waitForWorkerThreads(3000);
+    // thread, a killed tool not yet gone): give them a moment to go with the program,
+    // never more.
+    const QDeadlineTimer deadline(3000);
+    if (waitForWorkerThreads(3000))
+        ToolProcess::waitForReaped(int(deadline.remainingTime()));
     return status;
 }

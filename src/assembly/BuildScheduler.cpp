@@ -84,12 +84,12 @@ void BuildScheduler::stop()
     if (!m_running)
         return;
     m_running = false;
-    const QList<ToolProcess *> runs = std::exchange(m_textRuns, {});
-    for (ToolProcess *process : runs)
+    // Killed and left to the reaper: nothing here waits for a tool to go.
+    for (ToolProcess *process : std::exchange(m_textRuns, {})) {
         process->disconnect(this);
-    ToolProcess::endAll(runs, 1000);
-    for (ToolProcess *process : runs)
+        process->abandon();
         process->deleteLater();
+    }
 }
 
 void BuildScheduler::fail(BuildReport::Outcome outcome, const QString &problem)

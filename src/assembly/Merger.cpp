@@ -80,7 +80,7 @@ bool Merger::addBookmarks(const QStringList &included, const QString &merged)
     const ShellCommand command{m_job.programDir + QStringLiteral("/pdftk"),
                                {merged, QStringLiteral("update_info_utf8"), infoFile,
                                 QStringLiteral("output"), m_job.output}};
-    const ShellResult run = ShellAndWait(command, 0, -1, m_job.stop.get());
+    const ShellResult run = ShellAndWait(command, m_job.stop.get());
     m_fso.deleteFile(infoFile, true);
     if (!run.succeeded()) {
         m_failure = run;
@@ -91,8 +91,8 @@ bool Merger::addBookmarks(const QStringList &included, const QString &merged)
 
 bool Merger::runTool(const QStringList &files, const QString &output)
 {
-    const ShellResult run = ShellAndWait(MergePlan::mergeCommand(m_job.programDir, files, output),
-                                         0, -1, m_job.stop.get());
+    const ShellResult run =
+        ShellAndWait(MergePlan::mergeCommand(m_job.programDir, files, output), m_job.stop.get());
     if (!run.succeeded()) {
         m_failure = run;
         // A tool that failed half-way must not leave a broken file behind.

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ShellAndWait.h"
+#include "platform/StopToken.h"
 
 #include <QStringList>
 
-#include <atomic>
 #include <memory>
 
 class FileSystem;
@@ -20,7 +20,7 @@ struct MergeJob {
     QString output;               // the file to write
     qsizetype argumentBudget = 0; // bytes one pdftk run may take; 0: the system's limit
     int batchSize = 1000;         // sheets one run joins at most
-    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<StopToken> stop = std::make_shared<StopToken>();
 };
 
 struct MergeOutcome {
@@ -48,7 +48,7 @@ private:
     bool runTool(const QStringList &files, const QString &output);
     QStringList unmergeable(const QStringList &sheets, const QString &probe);
     bool addBookmarks(const QStringList &included, const QString &merged);
-    bool stopped() const { return *m_job.stop; }
+    bool stopped() const { return m_job.stop->isStopped(); }
 
     MergeJob m_job;
     FileSystem &m_fso;

@@ -113,7 +113,7 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     m_gsids = gsids;
     m_refused.clear();
     m_mailbox = Mailbox::create(this);
-    m_mergeStop = std::make_shared<std::atomic<bool>>(false);
+    m_mergeStop = std::make_shared<StopToken>();
     m_output = std::make_unique<OutputFile>(
         QFileInfo(outputPath).absoluteFilePath(), m_fso,
         [this](const QString &question) { return m_ui.askRetryCancel(question); });
@@ -287,7 +287,7 @@ void SheetBuild::finish(BuildReport::Outcome outcome, const QString &problem,
     if (m_mailbox)
         m_mailbox->close();
     if (m_mergeStop)
-        *m_mergeStop = true; // the merger ends its tool and removes what it made
+        m_mergeStop->stop(); // the merger ends its tool and removes what it made
     BuildReport report;
     report.outcome = outcome;
     report.output = m_output ? m_output->path() : QString();

@@ -17,6 +17,7 @@ class FileSystem;
 class Mailbox;
 class OutputFile;
 class SheetSource;
+class StopToken;
 class UserInteraction;
 struct MergeOutcome;
 
@@ -98,6 +99,6 @@ private:
     BuildScheduler *m_scheduler = nullptr;
     std::unique_ptr<OutputFile> m_output;
     std::shared_ptr<Mailbox> m_mailbox; // for the merge worker
-    std::shared_ptr<std::atomic<bool>> m_mergeStop;
+    std::shared_ptr<StopToken> m_mergeStop;
     QList<BuildReport::Missing> m_refused; // sheets the merge tool refused
 };

@@ -1,57 +1,19 @@
 #include "ShellAndWait.h"
 
-#include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
+#include "platform/StopToken.h"
+#include "platform/ToolProcess.h"
 
-#include <csignal>
-#include <fcntl.h>
-#include <linux/close_range.h>
-#include <memory>
+#include <cerrno>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 QString ShellCommand::text() const
 {
     QStringList parts{program};
     parts += arguments;
     return parts.join(QLatin1Char(' '));
-}
-
-namespace {
-
-int startErrorNumber(const QString &program)
-{
-    const QString found =
-        program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
-    const QFileInfo info(found);
-    if (found.isEmpty() || !info.exists())
-        return ShellResult::FileNotFound;
-    return ShellResult::PermissionDenied;
-}
-
-} // namespace
-
-void runAsGroup(QProcess &process)
-{
-    process.setChildProcessModifier([] {
-        ::setpgid(0, 0);
-        // Only the standard streams reach the tool: a descriptor a library opened
-        // without close-on-exec (an FTP connection) must not live on in it. Closed at
-        // the exec, not here, so that QProcess still hears of a failed start.
-        if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-            for (int fd = STDERR_FILENO + 1, last = int(::sysconf(_SC_OPEN_MAX)); fd < last; ++fd)
-                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    });
-}
-
-void endTool(QProcess &process)
-{
-    const qint64 pid = process.processId();
-    if (pid > 0)
-        ::kill(-pid_t(pid), SIGKILL);
-    process.kill();
 }
 
 QProcessEnvironment toolEnvironment()
@@ -61,56 +23,104 @@ QProcessEnvironment toolEnvironment()
     return env;
 }
 
-ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
-                         const std::atomic<bool> *stop)
+namespace {
+
+// How long a stopped run waits for its killed tool to go: the caller removes the file
+// the tool was writing next, and a tool still about to open it could make it anew.
+constexpr int StopGraceMs = 50;
+
+// Reads what the pipe holds now: the start is kept, the rest dropped. False at its
+// end (every writer gone) or when it cannot be read.
+bool readErrors(int fd, QByteArray &kept)
 {
-    Q_UNUSED(execMode);
-    ShellResult out;
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(jobToDo.program);
-    process->setArguments(jobToDo.arguments);
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            kept.append(buffer, qMin<qsizetype>(n, ShellResult::ErrorOutputKept - kept.size()));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && errno == EAGAIN;
+    }
+}
+
+// The tool's pid once it has ended and is collected, with its status; 0 while it
+// runs; -1 when there is nothing to collect.
+pid_t collect(pid_t pid, int *status)
+{
+    pid_t got;
+    do {
+        got = ::waitpid(pid, status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+} // namespace
+
+ShellResult ShellAndWait(const ShellCommand &jobToDo, const StopToken *stop)
+{
     static const QProcessEnvironment environment = toolEnvironment();
-    process->setProcessEnvironment(environment);
-    runAsGroup(*process);
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->start();
-    // A program that cannot start reports exit code 255; error() is the truth.
-    if (!process->waitForStarted(-1)) {
-        out.result = ShellResult::StartErrorBase + startErrorNumber(jobToDo.program);
+    ShellResult out;
+    ToolProcess::Child child = ToolProcess::spawn(jobToDo.program, jobToDo.arguments, environment,
+                                                  ToolProcess::Captured::Errors);
+    if (child.pid <= 0) {
+        const bool missing = child.error == ENOENT || child.error == ENOTDIR;
+        out.result = ShellResult::StartErrorBase +
+                     (missing ? ShellResult::FileNotFound : ShellResult::PermissionDenied);
         return out;
     }
-    out.pid = process->processId();
-    const QDeadlineTimer deadline(timeOut < 0 ? qint64(-1) : qint64(timeOut));
-    // What a failed tool says comes first; the rest is drained and dropped.
-    constexpr qsizetype ErrorKept = 4096;
-    const auto drainErrors = [&] {
-        const QByteArray more = process->readAllStandardError();
-        out.errorOutput += more.left(qMax<qsizetype>(0, ErrorKept - out.errorOutput.size()));
-    };
-    // In short waits, so that a stop is seen within a twentieth of a second.
-    while (process->state() != QProcess::NotRunning) {
-        drainErrors();
-        if (stop && *stop) {
-            endTool(*process);
-            if (!process->waitForFinished(1000))
-                process.release(); // stuck in the kernel: let it be, as a time-out does
-            out.result = ShellResult::TimedOut;
-            return out;
+    out.pid = child.pid;
+    const pid_t pid = pid_t(child.pid);
+    int errorFd = child.pipeFd;
+    const int stopFd = stop ? stop->fd() : -1;
+    // Where a descriptor is missing, what it would tell is looked at now and then.
+    const int tick = child.pidFd < 0 || (stop && stopFd < 0) ? 10 : -1;
+    int status = 0;
+    int result = ShellResult::Finished;
+    bool ended = false;
+    while (!ended) {
+        if (stop && stop->isStopped()) {
+            result = ShellResult::Stopped;
+            break;
         }
-        if (deadline.hasExpired()) {
-            // Deleting the QProcess would kill the child; let it outlive the wait.
-            out.result = ShellResult::TimedOut;
-            QProcess *left = process.release();
-            QObject::connect(left, &QProcess::finished, left, &QObject::deleteLater);
-            return out;
+        // A negative descriptor is left out of the poll.
+        pollfd fds[3] = {{child.pidFd, POLLIN, 0}, {errorFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 3, tick) < 0 && errno != EINTR) {
+            result = ShellResult::WaitFailed;
+            break;
         }
-        const qint64 left = deadline.isForever() ? 50 : deadline.remainingTime();
-        process->waitForFinished(int(qMin<qint64>(50, left)));
+        if (fds[1].revents != 0 && !readErrors(errorFd, out.errorOutput)) {
+            ::close(errorFd);
+            errorFd = -1;
+        }
+        if (child.pidFd < 0 || fds[0].revents != 0) {
+            const pid_t got = collect(pid, &status);
+            ended = got != 0;
+            if (got < 0)
+                result = ShellResult::WaitFailed; // not ours to collect (SIGCHLD ignored)
+        }
     }
-    drainErrors();
-    out.result = ShellResult::Finished;
-    out.crashed = process->exitStatus() == QProcess::CrashExit;
-    out.exitCode = out.crashed ? -1 : process->exitCode();
+    if (!ended) {
+        ToolProcess::killGroup(pid);
+        pollfd end{child.pidFd, POLLIN, 0};
+        ended = child.pidFd >= 0 && ::poll(&end, 1, StopGraceMs) > 0 && collect(pid, &status) != 0;
+        if (!ended)
+            ToolProcess::reapLater(pid, std::exchange(child.pidFd, -1));
+    }
+    if (child.pidFd >= 0)
+        ::close(child.pidFd);
+    if (errorFd >= 0) {
+        // What it wrote last; a child of its that still holds the pipe is not waited for.
+        if (result == ShellResult::Finished)
+            readErrors(errorFd, out.errorOutput);
+        ::close(errorFd);
+    }
+    out.result = result;
+    if (result == ShellResult::Finished) {
+        out.crashed = !WIFEXITED(status);
+        out.exitCode = out.crashed ? -1 : WEXITSTATUS(status);
+    }
     return out;
 }

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
+class StopToken;
 
 // An external command: the program and its arguments, kept apart so that no
 // argument can ever be re-split or change the command.
 struct ShellCommand {
-    QString program;
+    QString program; // a path: it is not looked for in PATH
     QStringList arguments;
 
     // For display and logs only; never parsed back.
@@ -19,11 +18,14 @@ struct ShellCommand {
 
 struct ShellResult {
     static constexpr int Finished = 0;
-    static constexpr int TimedOut = 258;
+    static constexpr int TimedOut = 258; // a text run given up on
     static constexpr int WaitFailed = -1;
+    static constexpr int Stopped = -2;
     static constexpr int StartErrorBase = -2147221504;
     static constexpr int FileNotFound = 53;
     static constexpr int PermissionDenied = 70;
+    // What is kept of the tool's standard error; the rest is read and dropped.
+    static constexpr qsizetype ErrorOutputKept = 4096;
 
     int result = WaitFailed;
     int exitCode = -1;      // the child's exit status, when it ended normally
@@ -35,20 +37,12 @@ struct ShellResult {
     bool succeeded() const { return result == Finished && !crashed && exitCode == 0; }
 };
 
-// Starts the command and blocks until it ends, timeOut milliseconds pass (-1: no
-// limit) or stop becomes true. execMode is the window style; command-line tools open
-// none, so it is accepted and ignored. A child still running at the time-out is left
-// running; a stopped one is ended with everything it started (result TimedOut), and
-// waited for a second at most.
-ShellResult ShellAndWait(const ShellCommand &jobToDo, int execMode, int timeOut,
-                         const std::atomic<bool> *stop = nullptr);
-
-// Sets a tool up to run in a process group of its own, so that endTool() also ends
-// what it started (pdftk is a shell script that runs Java as its child), with no
-// descriptor of this process but the standard streams.
-void runAsGroup(QProcess &process);
-// Ends the tool at once with everything it started.
-void endTool(QProcess &process);
+// Starts the command (ToolProcess::spawn: no input, standard output to /dev/null, its
+// own process group) and blocks until it ends or stop is stopped. A stop ends it with
+// everything it started at once (result Stopped) and returns as soon as it has gone,
+// 50 ms at most: a tool that does not go (stuck in the kernel) is left to the
+// program's reaper.
+ShellResult ShellAndWait(const ShellCommand &jobToDo, const StopToken *stop = nullptr);
 
 // What every tool runs with: the user's environment, with file names as UTF-8
 // whatever the locale (under LANG=C a station name such as "ÉCOLE" would make the

@@ -4,6 +4,7 @@
 #include "SignalPipe.h"
 #include "assembly/SheetBuild.h"
 #include "platform/FileSystem.h"
+#include "platform/ToolProcess.h"
 #include "platform/WorkerThread.h"
 #include "startup/Startup.h"
 #include "stations/InputFile.h"
@@ -24,8 +25,8 @@ namespace {
 
 enum ExitStatus { AllWritten = 0, SomeMissing = 1, NothingWritten = 2 };
 
-// A stopped build's workers end their tools within about a second; one stuck in the
-// kernel is not waited for longer than this.
+// A stopped build's tools are killed at once and go within milliseconds; one stuck in
+// the kernel is not waited for longer than this.
 constexpr int WorkerWaitMs = 3000;
 
 int statusOf(const BuildReport &report, int signalNumber)
@@ -41,17 +42,19 @@ int statusOf(const BuildReport &report, int signalNumber)
 }
 
 // Lets what a finished build handed to deleteLater() go, and gives its workers time to
-// end the tools they ran, so that no child outlives the program.
+// end the tools they ran and the reaper time to collect them, so that no child
+// outlives the program.
 void letBuildGo()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (workerThreadsRunning() == 0)
+    const auto gone = [] { return workerThreadsRunning() == 0 && ToolProcess::reaping() == 0; };
+    if (gone())
         return;
     const QDeadlineTimer deadline(WorkerWaitMs);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (workerThreadsRunning() == 0 || deadline.hasExpired())
+        if (gone() || deadline.hasExpired())
             loop.quit();
     });
     poll.start(10);

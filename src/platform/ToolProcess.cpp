@@ -1,6 +1,5 @@
 #include "ToolProcess.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
@@ -8,12 +7,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -32,37 +37,142 @@ struct CStrings {
     }
 };
 
-} // namespace
+// Collects the tools nobody waits for any more, so that none is left a zombie: one
+// thread for the whole program, started when first needed, asleep in poll() on their
+// process file descriptors.
+class Reaper {
+public:
+    static Reaper &instance()
+    {
+        // Never freed: a worker still ending a tool at exit may hand it over after the
+        // last destructor ran. The thread is ended at exit; it never blocks but in
+        // poll(), which the wake-up ends, so the join is at once.
+        static Reaper *const reaper = new Reaper;
+        static const struct Ender {
+            ~Ender() { reaper->end(); }
+        } ender;
+        return *reaper;
+    }
 
-ToolProcess::ToolProcess(QObject *parent) : QObject(parent) {}
+    void adopt(pid_t pid, int pidFd)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_quit) {
+            if (pidFd >= 0)
+                ::close(pidFd);
+            return; // the program ends: the system collects it
+        }
+        // A bounded poll set: beyond it, a tool is looked at now and then instead.
+        const auto watched = std::count_if(m_children.cbegin(), m_children.cend(),
+                                           [](const Child &c) { return c.pidFd >= 0; });
+        if (pidFd >= 0 && watched >= MaxWatched)
+            ::close(std::exchange(pidFd, -1));
+        m_children.push_back({pid, pidFd});
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { run(); });
+            } catch (const std::system_error &) {
+                return; // no thread now: the next adoption tries again
+            }
+        }
+        wake();
+    }
 
-ToolProcess::~ToolProcess()
-{
-    // Nobody is left to tell.
-    blockSignals(true);
-    if (m_pid > 0) {
-        kill();
-        if (!reap(false)) {
-            // Not gone yet: a thread of its own collects it, so it leaves no zombie.
-            const pid_t pid = pid_t(m_pid);
-            std::thread([pid] {
-                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-            }).detach();
+    bool waitUntilEmpty(int msecs)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_emptied.wait_for(lock, std::chrono::milliseconds(qMax(0, msecs)),
+                                  [this] { return m_children.empty(); });
+    }
+
+    int count()
+    {
+        const std::lock_guard lock(m_mutex);
+        return int(m_children.size());
+    }
+
+private:
+    static constexpr int MaxWatched = 256;
+    struct Child {
+        pid_t pid;
+        int pidFd;
+    };
+
+    Reaper() : m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    void wake()
+    {
+        const std::uint64_t one = 1;
+        if (m_wakeFd >= 0) {
+            [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
         }
     }
-    // The watches go before the descriptors they watch.
-    delete m_outNotifier;
-    delete m_endNotifier;
-    delete m_poll;
-    if (m_outFd >= 0)
-        ::close(m_outFd);
-    if (m_pidFd >= 0)
-        ::close(m_pidFd);
-}
 
-bool ToolProcess::start(const QString &program, const QStringList &arguments,
-                        const QProcessEnvironment &environment)
+    void end()
+    {
+        std::thread thread;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+            wake();
+            thread = std::move(m_thread);
+        }
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void run()
+    {
+        // Signals are for the program's other threads to handle.
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        std::vector<pollfd> fds;
+        for (;;) {
+            bool unwatched = m_wakeFd < 0;
+            {
+                const std::lock_guard lock(m_mutex);
+                std::erase_if(m_children, [](const Child &c) {
+                    pid_t got;
+                    do {
+                        got = ::waitpid(c.pid, nullptr, WNOHANG);
+                    } while (got < 0 && errno == EINTR);
+                    if (got == 0)
+                        return false;
+                    if (c.pidFd >= 0)
+                        ::close(c.pidFd);
+                    return true;
+                });
+                if (m_children.empty())
+                    m_emptied.notify_all();
+                if (m_quit)
+                    return;
+                fds.assign(1, pollfd{m_wakeFd, POLLIN, 0});
+                for (const Child &c : m_children) {
+                    if (c.pidFd >= 0)
+                        fds.push_back({c.pidFd, POLLIN, 0});
+                    else
+                        unwatched = true;
+                }
+            }
+            ::poll(fds.data(), nfds_t(fds.size()), unwatched ? 100 : -1);
+            std::uint64_t woken;
+            [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &woken, sizeof woken);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_emptied;
+    std::vector<Child> m_children;
+    std::thread m_thread;
+    const int m_wakeFd;
+    bool m_quit = false;
+};
+
+} // namespace
+
+ToolProcess::Child ToolProcess::spawn(const QString &program, const QStringList &arguments,
+                                      const QProcessEnvironment &environment, Captured captured)
 {
     std::vector<QByteArray> argv{QFile::encodeName(program)};
     for (const QString &argument : arguments)
@@ -73,21 +183,27 @@ bool ToolProcess::start(const QString &program, const QStringList &arguments,
         envp.push_back(pair.toLocal8Bit());
     CStrings env(std::move(envp));
 
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return false;
+    Child child;
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        child.error = errno;
+        return child;
+    }
+    const bool output = captured == Captured::Output;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (!output)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], output ? STDOUT_FILENO : STDERR_FILENO);
     // Nothing of this process's but the three standard streams: a descriptor a library
     // opened without close-on-exec (an FTP connection, libcurl's wake-up pair) must
     // not live on in a tool.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    // Its own group, so that kill() reaches what it starts; the signals this program
-    // ignores or blocks are the tool's to handle.
+    // Its own group, so that killGroup() reaches what it starts (pdftk is a script that
+    // runs Java); the signals this program ignores or blocks are the tool's to handle.
     sigset_t none;
     sigset_t defaults;
     sigemptyset(&none);
@@ -102,23 +218,66 @@ bool ToolProcess::start(const QString &program, const QStringList &arguments,
                                      env.pointers.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
+    ::close(pipeFds[1]);
     if (failed) {
-        ::close(out[0]);
-        return false;
+        ::close(pipeFds[0]);
+        child.error = failed;
+        return child;
     }
-    m_pid = pid;
-    m_outFd = out[0];
-    ::fcntl(m_outFd, F_SETFL, ::fcntl(m_outFd, F_GETFL) | O_NONBLOCK);
+    child.pid = pid;
+    child.pipeFd = pipeFds[0];
+    ::fcntl(child.pipeFd, F_SETFL, ::fcntl(child.pipeFd, F_GETFL) | O_NONBLOCK);
+    child.pidFd = int(::syscall(SYS_pidfd_open, pid, 0));
+    return child;
+}
+
+void ToolProcess::killGroup(qint64 pid)
+{
+    if (pid > 0) {
+        ::kill(-pid_t(pid), SIGKILL);
+        ::kill(pid_t(pid), SIGKILL);
+    }
+}
+
+void ToolProcess::reapLater(qint64 pid, int pidFd)
+{
+    Reaper::instance().adopt(pid_t(pid), pidFd);
+}
+
+bool ToolProcess::waitForReaped(int msecs)
+{
+    return Reaper::instance().waitUntilEmpty(msecs);
+}
+
+int ToolProcess::reaping()
+{
+    return Reaper::instance().count();
+}
+
+ToolProcess::ToolProcess(QObject *parent) : QObject(parent) {}
+
+ToolProcess::~ToolProcess()
+{
+    abandon();
+}
+
+bool ToolProcess::start(const QString &program, const QStringList &arguments,
+                        const QProcessEnvironment &environment)
+{
+    const Child child = spawn(program, arguments, environment, Captured::Output);
+    if (child.pid <= 0)
+        return false;
+    m_pid = child.pid;
+    m_outFd = child.pipeFd;
+    m_pidFd = child.pidFd;
     m_outNotifier = new QSocketNotifier(qintptr(m_outFd), QSocketNotifier::Read, this);
     connect(m_outNotifier, &QSocketNotifier::activated, this, &ToolProcess::readOutput);
-    m_pidFd = int(::syscall(SYS_pidfd_open, pid, 0));
     if (m_pidFd >= 0) {
         m_endNotifier = new QSocketNotifier(qintptr(m_pidFd), QSocketNotifier::Read, this);
-        connect(m_endNotifier, &QSocketNotifier::activated, this, [this] { reap(false); });
+        connect(m_endNotifier, &QSocketNotifier::activated, this, &ToolProcess::reap);
     } else {
         m_poll = new QTimer(this);
-        connect(m_poll, &QTimer::timeout, this, [this] { reap(false); });
+        connect(m_poll, &QTimer::timeout, this, &ToolProcess::reap);
         m_poll->start(10);
     }
     return true;
@@ -150,17 +309,17 @@ void ToolProcess::readOutput()
         emit readyRead();
 }
 
-bool ToolProcess::reap(bool block)
+void ToolProcess::reap()
 {
     if (m_pid <= 0)
-        return true;
+        return;
     int status = 0;
     pid_t got;
     do {
-        got = ::waitpid(pid_t(m_pid), &status, block ? 0 : WNOHANG);
+        got = ::waitpid(pid_t(m_pid), &status, WNOHANG);
     } while (got < 0 && errno == EINTR);
     if (got == 0)
-        return false;
+        return;
     m_pid = 0;
     // Later: this may run inside the watch's own signal.
     if (m_endNotifier) {
@@ -177,42 +336,29 @@ bool ToolProcess::reap(bool block)
     m_outNotifier->setEnabled(false);
     const bool crashed = got < 0 || !WIFEXITED(status);
     emit finished(crashed ? -1 : WEXITSTATUS(status), crashed);
-    return true;
 }
 
 void ToolProcess::kill()
 {
+    killGroup(m_pid);
+}
+
+void ToolProcess::abandon()
+{
+    // Nobody is left to tell; the watches stop before their descriptors go.
+    blockSignals(true);
+    if (m_outNotifier)
+        m_outNotifier->setEnabled(false);
+    if (m_endNotifier)
+        m_endNotifier->setEnabled(false);
+    if (m_poll)
+        m_poll->stop();
     if (m_pid > 0) {
-        ::kill(-pid_t(m_pid), SIGKILL);
-        ::kill(pid_t(m_pid), SIGKILL);
+        kill();
+        reapLater(std::exchange(m_pid, 0), std::exchange(m_pidFd, -1));
     }
-}
-
-void ToolProcess::endAll(const QList<ToolProcess *> &tools, int msecs)
-{
-    for (ToolProcess *tool : tools)
-        tool->kill();
-    QDeadlineTimer deadline(msecs);
-    for (ToolProcess *tool : tools) {
-        if (!tool->waitForFinished(int(deadline.remainingTime())))
-            break; // the rest go to their reapers
-    }
-}
-
-bool ToolProcess::waitForFinished(int msecs)
-{
-    if (m_pid <= 0)
-        return true;
-    if (m_pidFd >= 0) {
-        pollfd end{m_pidFd, POLLIN, 0};
-        if (::poll(&end, 1, msecs) <= 0)
-            return false;
-        return reap(true);
-    }
-    for (int waited = 0; !reap(false); waited += 10) {
-        if (waited >= msecs)
-            return false;
-        ::usleep(10000);
-    }
-    return true;
+    if (m_outFd >= 0)
+        ::close(std::exchange(m_outFd, -1));
+    if (m_pidFd >= 0)
+        ::close(std::exchange(m_pidFd, -1));
 }

@@ -10,17 +10,45 @@ class QProcessEnvironment;
 class QSocketNotifier;
 class QTimer;
 
-// One run of a command-line tool whose output the program reads, started the light
-// way: posix_spawn shares this process's memory until the tool is loaded, where a
-// fork would copy the page tables of the whole window process for every sheet. The
-// tool runs in a process group of its own, with no input; its output arrives through
-// a pipe and its end through a process file descriptor, both on the event loop.
+// One run of a command-line tool whose output the program reads, on the event loop:
+// its output arrives through a pipe and its end through a process file descriptor.
+// Every tool the program runs, this way or blocking (ShellAndWait), is started by
+// spawn(): posix_spawn shares this process's memory until the tool is loaded, where a
+// fork would copy the page tables of the whole window process for every sheet.
 class ToolProcess : public QObject {
     Q_OBJECT
 
 public:
+    // A tool started by spawn(). It runs in a process group of its own, with no input,
+    // the signals at their defaults and no descriptor of this process's but the
+    // standard streams; the stream asked for comes through a pipe.
+    enum class Captured {
+        Output, // standard output through the pipe; standard error stays this process's
+        Errors, // standard error through the pipe; standard output goes to /dev/null
+    };
+    struct Child {
+        qint64 pid = 0;  // 0: it did not start, and error says why
+        int pidFd = -1;  // readable once it ended; -1 where the system has none
+        int pipeFd = -1; // the pipe's read end, non-blocking
+        int error = 0;   // errno of a failed start
+    };
+    // The program is a path; it is not looked for in PATH.
+    static Child spawn(const QString &program, const QStringList &arguments,
+                       const QProcessEnvironment &environment, Captured captured);
+    // Ends the tool and everything it started, at once, without waiting.
+    static void killGroup(qint64 pid);
+    // The program's one reaper takes a tool nobody waits for any more (killed, but
+    // perhaps not gone yet: stuck in the kernel), collects it whenever it ends so that
+    // it leaves no zombie, and closes pidFd (-1: none).
+    static void reapLater(qint64 pid, int pidFd);
+    // At the program's end: waits at most msecs until the reaper holds no tool; false
+    // when some are still stuck.
+    static bool waitForReaped(int msecs);
+    // Tools the reaper still holds.
+    static int reaping();
+
     explicit ToolProcess(QObject *parent = nullptr);
-    // A tool still running is ended with everything it started, and never waited for.
+    // A tool still running is abandoned.
     ~ToolProcess() override;
 
     // At most this much of the output is kept; the rest is read and counted only, so
@@ -37,11 +65,9 @@ public:
     int formFeeds() const { return m_formFeeds; }
     // Ends the tool and what it started, at once; finished() follows.
     void kill();
-    // Waits, without the event loop, until the tool has ended; false after msecs.
-    bool waitForFinished(int msecs);
-    // Ends every one of them, then waits once, at most msecs for them all; a tool that
-    // will not go (stuck in the kernel) is left to a reaper of its own.
-    static void endAll(const QList<ToolProcess *> &tools, int msecs);
+    // Ends the tool and what it started, at once, and lets it go: nothing is signalled
+    // any more, and the reaper collects it. Never waits.
+    void abandon();
 
 signals:
     void readyRead();
@@ -50,7 +76,7 @@ signals:
 
 private:
     void readOutput();
-    bool reap(bool block);
+    void reap();
 
     qint64 m_pid = 0;
     int m_outFd = -1;

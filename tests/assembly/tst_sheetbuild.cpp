@@ -133,6 +133,7 @@ void TestSheetBuild::cleanup()
 {
     // Whatever a build started has ended: its workers, its tools, its folder.
     QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QList<qint64>(), EventBound);
     QTRY_COMPARE_WITH_TIMEOUT(workspaceEntries(), QStringList(), EventBound);
 }
 
@@ -757,19 +758,14 @@ void TestSheetBuild::stopAtTheWorstMoment()
     timer.start();
     build.stop();
     // At once, whatever was under way: reported, and no wait on a worker or a tool.
-    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports[0].outcome, BuildReport::Stopped);
     build.stop();
     QCOMPARE(reports.size(), 1);
     blocking.release(); // the copy the kernel held comes in late: it must not stay
-    // Nothing the build started still works on the sandbox's files.
-    const auto children = [&] {
-        QList<qint64> pids = childProcesses();
-        pids.removeAll(server.pid());
-        return pids;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(children(), QList<qint64>(), EventBound);
+    // Nothing the build started still works on the sandbox's files (nor is left a
+    // zombie: cleanup() looks).
     for (const QByteArray &pid : readFile(pids).split('\n')) {
         if (!pid.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);

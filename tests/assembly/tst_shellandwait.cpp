@@ -1,20 +1,30 @@
 #include "TestSupport.h"
 #include "assembly/ShellAndWait.h"
+#include "platform/StopToken.h"
+#include "platform/ToolProcess.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// The one runner of tools, both ways: blocking (ShellAndWait, standard error kept) and
+// on the event loop (ToolProcess, standard output read).
 class TestShellAndWait : public QObject {
     Q_OBJECT
 
 private slots:
     void cannotStart_data();
     void cannotStart();
+    void runs_data();
+    void runs();
     void argumentsReachChildUnchangedAndItsEndIsAwaited();
-    void stopEndsTheToolAndItsChildren();
+    void stopEndsTheToolAndItsChildrenAtOnce();
 };
 
 void TestShellAndWait::cannotStart_data()
@@ -35,12 +45,61 @@ void TestShellAndWait::cannotStart()
     const QString program = dir.filePath("tool");
     if (exists)
         writeFile(program, "#!/bin/sh\n");
-    QElapsedTimer timer;
-    timer.start();
-    const ShellResult r = ShellAndWait({program, {}}, 0, -1);
+    const ShellResult r = ShellAndWait({program, {}});
     QCOMPARE(r.result, result);
-    QVERIFY(!r.succeeded());
-    QVERIFY(timer.elapsed() < 5000);
+    ToolProcess tool;
+    QVERIFY(!tool.start(program, {}, toolEnvironment()));
+}
+
+void TestShellAndWait::runs_data()
+{
+    QTest::addColumn<QString>("script"); // for /bin/sh, given the descriptors below
+    QTest::addColumn<int>("bytes");      // what it writes
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("crashed");
+    // clang-format off
+    // More than a pipe holds, and the end reported only after all of it.
+    QTest::newRow("output and exit code") << "head -c 300000 /dev/zero; exit 3" << 300000 << 3 << false;
+    QTest::newRow("no input") << "cat" << 0 << 0 << false;
+    QTest::newRow("ended by a signal") << "kill -9 $$" << 0 << -1 << true;
+    QTest::newRow("no descriptor of ours") << "for fd; do [ ! -e /proc/$$/fd/$fd ] || exit 9; done" << 0 << 0 << false;
+    // clang-format on
+}
+
+void TestShellAndWait::runs()
+{
+    QFETCH(QString, script);
+    QFETCH(int, bytes);
+    QFETCH(int, exitCode);
+    QFETCH(bool, crashed);
+    // Opened without close-on-exec, as a library may: neither may reach a tool.
+    const int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fileFd = ::open("/dev/null", O_RDONLY);
+    const auto closeThem = qScopeGuard([=] { ::close(socketFd), ::close(fileFd); });
+    const QStringList ours = {"sh", QString::number(socketFd), QString::number(fileFd)};
+
+    ToolProcess tool;
+    QByteArray output;
+    std::optional<std::pair<int, bool>> end;
+    connect(&tool, &ToolProcess::readyRead, this, [&] { output += tool.readAll(); });
+    connect(&tool, &ToolProcess::finished, this, [&](int code, bool signalled) {
+        QVERIFY(!end);
+        end = {code, signalled};
+        output += tool.readAll();
+    });
+    QVERIFY(tool.start("/bin/sh", QStringList{"-c", script} + ours, toolEnvironment()));
+    QTRY_VERIFY_WITH_TIMEOUT(end, EventBound);
+    QCOMPARE(output.size(), bytes);
+    QCOMPARE(end->first, exitCode);
+    QCOMPARE(end->second, crashed);
+
+    // Blocking, standard error is kept: its start only.
+    const ShellResult r =
+        ShellAndWait({"/bin/sh", QStringList{"-c", "exec >&2; " + script} + ours});
+    QCOMPARE(r.result, ShellResult::Finished);
+    QCOMPARE(r.errorOutput.size(), qMin<qsizetype>(bytes, ShellResult::ErrorOutputKept));
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.crashed, crashed);
 }
 
 void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
@@ -49,11 +108,9 @@ void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
     const QString out = dir.filePath("args");
     const QStringList arguments = {"two words", "q\"uo'te", "tab\there", "*.pdf", "a=b", ""};
     const QString script = "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$0\"; exit 3";
-    const ShellResult r =
-        ShellAndWait({"/bin/sh", QStringList{"-c", script, out} + arguments}, 0, -1);
+    const ShellResult r = ShellAndWait({"/bin/sh", QStringList{"-c", script, out} + arguments});
     QCOMPARE(r.result, ShellResult::Finished);
     QCOMPARE(r.exitCode, 3);
-    QVERIFY(!r.succeeded());
     QStringList expected;
     for (const QString &a : arguments)
         expected << QLatin1Char('[') + a + QLatin1Char(']');
@@ -61,26 +118,32 @@ void TestShellAndWait::argumentsReachChildUnchangedAndItsEndIsAwaited()
              expected);
 }
 
-void TestShellAndWait::stopEndsTheToolAndItsChildren()
+void TestShellAndWait::stopEndsTheToolAndItsChildrenAtOnce()
 {
     // pdftk is a script that runs Java: its child must go with it. Stopped once the
     // child has said it runs.
     QTemporaryDir dir;
     const QString pidFile = dir.filePath("pid");
-    std::atomic<bool> stop{false};
+    StopToken stop;
+    QElapsedTimer sinceStop;
+    qint64 returnedAfter = -1;
     ShellResult r;
     QThread *waiter = QThread::create([&] {
-        r = ShellAndWait({"/bin/sh", {"-c", "sleep 600 & echo $! > \"$0\"; wait", pidFile}}, 0, -1,
-                         &stop);
+        r = ShellAndWait({"/bin/sh", {"-c", "sleep 600 & echo $! > \"$0\"; wait", pidFile}}, &stop);
+        returnedAfter = sinceStop.elapsed();
     });
     waiter->start();
     QTRY_VERIFY_WITH_TIMEOUT(!readFile(pidFile).trimmed().isEmpty(), EventBound);
-    stop = true;
+    sinceStop.start();
+    stop.stop();
     QTRY_VERIFY_WITH_TIMEOUT(waiter->isFinished(), EventBound);
     delete waiter;
-    QCOMPARE(r.result, ShellResult::TimedOut);
+    QCOMPARE(r.result, ShellResult::Stopped);
+    QVERIFY2(returnedAfter < 100, qPrintable(QString::number(returnedAfter)));
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + readFile(pidFile).trimmed()),
                              EventBound);
+    // Collected too: no zombie is left.
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QList<qint64>(), EventBound);
 }
 
 QTEST_GUILESS_MAIN(TestShellAndWait)
