@@ -205,14 +205,13 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
 {
     // Fetching, text extraction and naming overlap and finish in any order; the
     // output must be what one sheet after the other would give.
-    QTest::addColumn<QString>("source"); // share, or ftp:<connections>:<limit per address>
+    QTest::addColumn<QString>("source"); // share, or ftp:<connections>
     QTest::addColumn<bool>("metric");
     // clang-format off
     QTest::newRow("share, English") << "share" << false;
     QTest::newRow("share, Metric") << "share" << true;
-    QTest::newRow("FTP, one connection") << "ftp:1:0" << false;
-    QTest::newRow("FTP, four connections, Metric") << "ftp:4:0" << true;
-    QTest::newRow("FTP, four asked, one allowed") << "ftp:4:1" << false;
+    QTest::newRow("FTP, one connection") << "ftp:1" << false;
+    QTest::newRow("FTP, four connections, Metric") << "ftp:4" << true;
     // clang-format on
 }
 
@@ -246,11 +245,9 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     std::unique_ptr<FtpServer> server;
     BuildConfig config = shareConfig();
     if (!share) {
-        FtpServer::Options options;
-        options.maxConsPerIp = source.section(':', 2).toInt();
-        server = std::make_unique<FtpServer>(m_box->dir.path(), options);
+        server = std::make_unique<FtpServer>(m_box->dir.path());
         QVERIFY(server->start());
-        config = ftpConfig(*server, source.section(':', 1, 1).toInt());
+        config = ftpConfig(*server, source.section(':', 1).toInt());
     }
     config.fetchAhead = 3; // the naming must catch up with fetches held back
     const Run r = run(config, gsids, metric ? Edition::Metric : Edition::English);
@@ -556,7 +553,6 @@ void TestSheetBuild::ftpServerMisbehaves_data()
     QTest::addColumn<QString>("lost");
     const QString silent = "The FTP server stopped answering.";
     // clang-format off
-    QTest::newRow("falls silent after 3 sheets") << "stall" << int(BuildReport::Written) << QStringList{"*"} << silent;
     QTest::newRow("goes away after 3 sheets") << "end" << int(BuildReport::Written) << QStringList{"*"}
         << "Could not connect to the FTP server @HOST@: Connection refused.";
     QTest::newRow("never answers RETR") << "silent retr" << int(BuildReport::NothingFetched) << QStringList{"*"} << silent;
@@ -569,7 +565,6 @@ void TestSheetBuild::ftpServerMisbehaves_data()
     QTest::newRow("never opens the data connection") << "never connect" << int(BuildReport::Written) << QStringList{} << "";
     QTest::newRow("never opens the data connection, active asked for") << "never connect, active" << int(BuildReport::NothingFetched) << QStringList{"*"}
         << "The FTP server never opened the data connection of active mode (FtpMode=active); with FtpMode=auto the program would try passive mode.";
-    QTest::newRow("allows one connection") << "one" << int(BuildReport::Written) << QStringList{} << "";
     // clang-format on
 }
 
@@ -583,19 +578,16 @@ void TestSheetBuild::ftpServerMisbehaves()
     if (how == "none")
         gsids.replaceInStrings(QRegularExpression("^"), "9");
     FtpServer::Options options;
-    options.stallAfter = how == "stall" ? 3 : -1;
     options.endAfter = how == "end" ? 3 : -1;
     options.silentRetr = how == "silent retr";
     options.loseDataConnections = how == "lose";
     options.neverConnect = how.startsWith("never connect");
-    options.maxConsPerIp = how == "one" ? 1 : 0;
     const QString seventh = gsids[7];
     options.cutShort = how == "cut" ? "GSID_" + seventh + ".pdf" : "";
     options.withhold226 = how == "no 226" ? "GSID_" + seventh + ".pdf" : "";
     FtpServer server(m_box->dir.path(), options);
     QVERIFY(server.start());
-    BuildConfig config =
-        ftpConfig(server, how == "lose" || how == "one" || how == "no 226" ? 4 : 2);
+    BuildConfig config = ftpConfig(server, how == "lose" || how == "no 226" ? 4 : 2);
     if (how == "lose")
         config.settings.sources.stallSeconds = 30; // a lost transfer must be found far sooner
     if (how.endsWith("active"))
