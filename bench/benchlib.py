@@ -36,13 +36,14 @@ def generate_sheets(folder, count, long_names=False):
 
 class FtpServer:
     """A read-only anonymous pyftpdlib server on 127.0.0.1 serving root; with
-    delay_ms, every reply is held back that long (a server one round trip away).
-    It picks its own port and says which."""
+    delay_ms, every reply is held back that long (a server one round trip away); with
+    lose, pyftpdlib 1.5.7's own active mode, which loses a data connection now and
+    then. It picks its own port and says which."""
 
-    def __init__(self, root, delay_ms=0):
+    def __init__(self, root, delay_ms=0, lose=False):
         self.process = subprocess.Popen(
             ["/usr/bin/python3", os.path.join(ROOT, "tests/support/ftpserver.py"), root,
-             "--delay-ms", str(delay_ms)],
+             "--delay-ms", str(delay_ms)] + (["--lose-data-connections"] if lose else []),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("port "):

@@ -111,8 +111,12 @@ void BuildScheduler::pump()
         // Named in list order, so that twin station names are numbered as listed.
         while (m_nextName < m_gsids.size() && (m_items[m_nextName].state == State::Read ||
                                                m_items[m_nextName].state == State::Failed)) {
+            const Item &item = m_items[m_nextName];
+            // The GSIDs lost with the source are not counted one by one.
+            const bool lost = item.state == State::Failed && item.cause == MissingCause::SourceLost;
             name(m_nextName++);
-            emit named(m_nextName);
+            if (!lost)
+                emit named(m_nextName);
             if (!m_running)
                 return; // stopped from the progress report
         }
@@ -125,6 +129,13 @@ void BuildScheduler::pump()
         while (m_nextFetch < m_gsids.size() && m_inFetch + m_unnamed < m_settings.fetchAhead) {
             const qsizetype i = m_nextFetch++;
             const QString &gsid = m_gsids[i];
+            if (m_sourceLost) {
+                // Nothing more can come from it: the rest of the list is lost at once.
+                m_items[i].state = State::Failed;
+                m_items[i].cause = MissingCause::SourceLost;
+                again = true;
+                continue;
+            }
             if (!namesAFile(gsid, m_settings.ftp)) {
                 m_items[i].state = State::Failed;
                 m_items[i].cause = MissingCause::NotOnSource;

@@ -177,7 +177,7 @@ void SheetBuild::onOpened(const FetchResult &result)
         if (m_config.mode != SourceMode::Ftp)
             tried = QStringLiteral("The folder ") + paths().folder +
                     QStringLiteral(" could not be entered") + said;
-        else if (result.kind == FetchResult::NotOnSource)
+        else if (result.kind == FetchResult::NotOnSource || result.kind == FetchResult::Refused)
             tried = QStringLiteral("The FTP server ") + host +
                     QStringLiteral(" answered, but its folder ") + paths().folder +
                     QStringLiteral(" could not be entered") + said;
@@ -199,16 +199,17 @@ void SheetBuild::onOpened(const FetchResult &result)
 
 void SheetBuild::merge()
 {
-    emit progress(QStringLiteral("Writing"));
-    if (!m_running)
-        return;       // stopped from the progress report
     m_source->stop(); // every sheet is in; its connections may close
     QList<Sheet> sheets = m_scheduler->sheets();
     if (sheets.isEmpty()) {
+        // Nothing to write: no "Writing" before the message.
         finish(m_scheduler->fetchedAny() ? BuildReport::NothingReadable
                                          : BuildReport::NothingFetched);
         return;
     }
+    emit progress(QStringLiteral("Writing"));
+    if (!m_running)
+        return; // stopped from the progress report
     // The question may keep the window's loop running for as long as the user thinks.
     const QPointer<SheetBuild> self(this);
     const bool drafted = m_output->createDraft();

@@ -17,10 +17,12 @@ curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
-int socketOptions(void *, curl_socket_t socket, curlsocktype)
+int socketOptions(void *accepted, curl_socket_t socket, curlsocktype purpose)
 {
     // Accepted data connections do not come through openSocket.
     ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
+    if (purpose == CURLSOCKTYPE_ACCEPT && accepted)
+        *static_cast<bool *>(accepted) = true;
     return CURL_SOCKOPT_OK;
 }
 

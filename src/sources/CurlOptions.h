@@ -8,7 +8,8 @@ void initCurl();
 // The options every handle of the program gets, whatever the protocol: the user agent,
 // sockets that no child process inherits (a pdftotext or pdftk started meanwhile must
 // not hold a connection open at the server), no signals, and no wait longer than
-// stallSeconds for a connection or a transfer that moves nothing.
+// stallSeconds for a connection or a transfer that moves nothing. A bool given as
+// CURLOPT_SOCKOPTDATA is set once a data connection of active FTP has been accepted.
 void setCommonOptions(void *curlHandle, long stallSeconds);
 
 // TLS that is checked: the server's certificate against the system's store and, when

@@ -22,6 +22,7 @@ struct CurlJob {
     int thawed = 0;                       // tried again after the worker's freeze cost it its time
     bool fresh = false;                   // on a new connection
     int rescues = 0;                      // moved off a connection that fell silent
+    int outage = 0;                       // the outage of the server it last failed in; 0: none
     CurlClock::time_point notBefore{};    // waiting for the server
     CurlClock::time_point refusedSince{}; // the first refusal of this fetch
 };

@@ -44,6 +44,8 @@ void CurlWorker::run()
         // Woken early by libcurl's sockets and timers and by new fetches or stop().
         int wait = 100;
         const auto now = CurlClock::now();
+        if (m_resumeAt > now && !m_queue.empty())
+            wait = int(qMin<qint64>(wait, -msSince(m_resumeAt, now)));
         for (const CurlJob &job : m_queue) {
             if (job.notBefore > now)
                 wait = int(qMin<qint64>(wait, -msSince(job.notBefore, now)));
@@ -78,6 +80,8 @@ bool CurlWorker::takeIncoming()
 void CurlWorker::startJobs()
 {
     const auto now = CurlClock::now();
+    if (now < m_resumeAt)
+        return; // the server is away: the pause before the next try
     for (auto it = m_queue.begin(); it != m_queue.end() && m_active.size() < m_capacity;) {
         if (it->notBefore > now) {
             ++it;
@@ -114,6 +118,8 @@ void CurlWorker::start(CurlJob job)
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlWorker::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &t->accepted);
     configure(*t);
     t->started = t->heard = CurlClock::now();
     m_active << t;
@@ -134,8 +140,11 @@ size_t CurlWorker::onData(char *data, size_t size, size_t count, void *transfer)
     }
     if (!t->file->write(data, bytes))
         return 0;
+    const auto now = CurlClock::now();
+    if (t->received == 0)
+        t->worker->noteWait(msSince(t->heard, now));
     t->received += bytes;
-    t->heard = CurlClock::now();
+    t->heard = now;
     return size * count;
 }
 
@@ -143,7 +152,7 @@ size_t CurlWorker::onHeader(char *line, size_t size, size_t count, void *transfe
 {
     auto *t = static_cast<CurlTransfer *>(transfer);
     const auto now = CurlClock::now();
-    t->slowestReply = qMax(t->slowestReply, msSince(t->heard, now));
+    t->worker->noteWait(msSince(t->heard, now));
     t->heard = now;
     t->worker->heard(*t, QByteArray(line, qsizetype(size * count)).trimmed());
     return size * count;
@@ -167,35 +176,50 @@ void CurlWorker::collect()
     }
 }
 
+void CurlWorker::noteWait(qint64 ms)
+{
+    m_waits << ms;
+    if (m_waits.size() > 128)
+        m_waits.removeFirst();
+}
+
+qint64 CurlWorker::pace() const
+{
+    // The server's slow replies, not its slowest: one reply held up by a busy machine
+    // must not make every later loss wait.
+    if (m_waits.isEmpty())
+        return 200;
+    QList<qint64> waits = m_waits;
+    const auto high = waits.begin() + waits.size() * 9 / 10;
+    std::nth_element(waits.begin(), high, waits.end());
+    return *high;
+}
+
 void CurlWorker::watchdog()
 {
-    // Transfers take a few round trips; a silence of many of them, and of five times the
-    // slowest reply the server gave, is no slow server but a connection it lost. Until
-    // a few have ended, nothing is known of the server: a second then.
-    QList<qint64> took = m_durations;
-    std::sort(took.begin(), took.end());
-    qint64 pace = m_slowestReply;
-    for (const CurlTransfer *t : std::as_const(m_active))
-        pace = qMax(pace, t->slowestReply);
-    const qint64 early =
-        qMax(took.size() < 8 ? 1000 : qMax<qint64>(200, 10 * took[took.size() / 2]), 5 * pace);
+    // A reply or a sheet's first data comes within the server's pace; a silence many
+    // times as long is no slow server but a connection it lost. The bound below it is
+    // for this machine's own hiccups (a thread not run for a moment).
+    const qint64 early = qMax<qint64>(100, 8 * pace());
     const auto now = CurlClock::now();
     const QList<CurlTransfer *> active = m_active;
     for (CurlTransfer *t : active) {
         const qint64 silent = msSince(t->heard, now);
-        constexpr int MaxRescues = 3;
         // Each rescue of a fetch waits twice as long as the one before, so that a slow
-        // server is not pressed with ever more connections.
+        // server is not pressed with ever more connections; after a few, the stall limit.
+        constexpr int MaxRescues = 5;
         if (silent < m_stallMs &&
             (silent < (early << t->job.rescues) || t->job.rescues >= MaxRescues))
             continue;
+        const Overdue verdict = silent < m_stallMs ? overdue(*t) : Overdue::Fail;
+        if (verdict == Overdue::Wait)
+            continue;
         detach(t);
-        if (silent < m_stallMs) {
+        if (verdict == Overdue::Move) {
             CurlJob job = t->job;
             ++job.rescues;
-            job.fresh = true;
+            job.fresh = false; // a kept connection, when one is free
             m_idle << t->easy;
-            m_slowestReply = qMax(m_slowestReply, t->slowestReply);
             delete t;
             again(std::move(job));
             continue;
@@ -217,10 +241,6 @@ void CurlWorker::detach(CurlTransfer *t)
 void CurlWorker::end(CurlTransfer *t, CURLcode code)
 {
     const std::unique_ptr<CurlTransfer> done(t);
-    m_durations << msSince(t->started);
-    m_slowestReply = qMax(m_slowestReply, t->slowestReply);
-    if (m_durations.size() > 64)
-        m_durations.removeFirst();
     finished(*t, code);
     t->file.reset(); // an uncommitted file removes itself
     if (t->easy)
@@ -238,11 +258,42 @@ void CurlWorker::setCapacity(int capacity)
     curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_capacity));
 }
 
-void CurlWorker::strike(SourceMode source)
+void CurlWorker::answered()
 {
-    constexpr int StrikesToGiveUp = 3;
-    if (++m_strikes >= StrikesToGiveUp)
-        giveUp({SourceLoss::StoppedAnswering, source, QString()});
+    m_strikes = 0;
+    m_anyWorked = true;
+    m_resumeAt = {};
+}
+
+bool CurlWorker::outage(const CurlTransfer &t, const SourceLoss &why)
+{
+    const auto now = CurlClock::now();
+    // A server that went away fails every connection at once: one strike for them all.
+    if (m_strikes == 0 || t.started >= m_lastStrike) {
+        if (m_strikes == 0) {
+            ++m_outages;
+            m_outageSince = now;
+            m_pauseMs = 100;
+        } else {
+            m_pauseMs = qMin<qint64>(2 * m_pauseMs, 4000);
+        }
+        ++m_strikes;
+        m_lastStrike = now;
+        m_resumeAt = now + milliseconds(m_pauseMs);
+        constexpr int StrikesToGiveUp = 3;
+        if (m_strikes >= StrikesToGiveUp && now - m_outageSince >= milliseconds(m_stallMs)) {
+            again(t.job); // answered with the others
+            giveUp(why);
+            return true;
+        }
+    }
+    if (t.job.outage != 0 && t.job.outage != m_outages)
+        return false; // it failed before, when the server was there: the sheet's own
+    CurlJob job = t.job;
+    job.outage = m_outages;
+    job.fresh = true;
+    again(std::move(job));
+    return true;
 }
 
 void CurlWorker::giveUp(const SourceLoss &why)

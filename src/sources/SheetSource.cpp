@@ -29,7 +29,7 @@ QString SourceLoss::sourceName(SourceMode source)
 
 QString SourceLoss::sentence() const
 {
-    QString who = sourceName(source);
+    QString who = sourceName(source) + (where.isEmpty() ? QString() : QLatin1Char(' ') + where);
     who[0] = who[0].toUpper();
     switch (kind) {
     case StoppedAnswering:
@@ -50,12 +50,18 @@ QString SourceLoss::sentence() const
         return QStringLiteral("The host name of ") + sourceName(source) + QLatin1Char(' ') + where +
                QStringLiteral(" was not found.");
     case NoAnswer:
-        return who + QLatin1Char(' ') + where +
-               QStringLiteral(" did not answer within %1 seconds.").arg(seconds);
+        return who + QStringLiteral(" did not answer within %1 seconds.").arg(seconds);
     case CertificateNotVerified:
         return withReply(QStringLiteral("The certificate of ") + sourceName(source) +
                              QLatin1Char(' ') + where + QStringLiteral(" could not be verified"),
                          said);
+    case TlsNotOffered:
+        return withReply(
+            who + QStringLiteral(" would not begin TLS, which FtpTls=required asks for"), said);
+    case DataConnectionNeverCame:
+        return who +
+               QStringLiteral(" never opened the data connection of active mode (FtpMode=active); "
+                              "with FtpMode=auto the program would try passive mode.");
     }
     return QString();
 }

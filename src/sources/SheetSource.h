@@ -43,11 +43,13 @@ struct SourceLoss {
         HostNotFound,              // the host name does not resolve
         NoAnswer,                  // no answer within the time allowed (seconds)
         CertificateNotVerified,    // TLS: the server's certificate could not be verified
+        TlsNotOffered,             // TLS is required and the server would not begin it
+        DataConnectionNeverCame,   // active FTP: the server's data connections never arrived
     };
     Kind kind = StoppedAnswering;
     SourceMode source = SourceMode::Share;
     QString said{};  // the server's own words (or the library's), when there are some
-    QString where{}; // the host or address, where the sentence names it
+    QString where{}; // the host or address: named in every sentence when given
     int seconds = 0;
 
     // "The FTP server refused the log-in: 530 Login incorrect."

@@ -17,13 +17,20 @@ SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
         tried << QStringLiteral("The share folder ") + settings.shareDir +
                      QStringLiteral(" cannot be seen.");
     if (!settings.ftpHost.isEmpty()) {
-        FtpConnection ftp(settings.ftpHost);
+        FtpConnection ftp(settings);
         if (ftp.connect()) {
             choice.mode = SourceMode::Ftp;
             return choice;
         }
-        tried << QStringLiteral("The FTP server ") + settings.ftpHost +
-                     QStringLiteral(" did not let us in: ") + ftp.lastReply();
+        // What happened, in the words a build would use; "did not let us in" only for
+        // a log-in the server refused.
+        const SourceLoss why = ftp.loss();
+        if (why.kind == SourceLoss::LoginRefused)
+            tried << QStringLiteral("The FTP server ") + settings.ftpHost +
+                         QStringLiteral(" did not let us in: ") + why.said +
+                         (why.said.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."));
+        else
+            tried << why.sentence();
     }
     choice.detail = tried.join(QLatin1Char('\n'));
     return choice;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -22,6 +23,7 @@ private slots:
     void init();
     void cleanup() { m_window.reset(); }
     void shareFirstThenFtp();
+    void neitherSourceIsFatal_data();
     void neitherSourceIsFatal();
     void workspaceNames_data();
     void workspaceNames();
@@ -75,16 +77,40 @@ void TestStartup::shareFirstThenFtp()
     }
 }
 
+void TestStartup::neitherSourceIsFatal_data()
+{
+    // What happened at the FTP server, in the details (@HOST@).
+    QTest::addColumn<QString>("host"); // "silent": a listener that never greets
+    QTest::addColumn<QString>("what");
+    // clang-format off
+    QTest::newRow("nothing listens") << deadHost() << "Could not connect to the FTP server @HOST@: Connection refused.";
+    QTest::newRow("no such host") << "ftp.example.invalid" << "The host name of the FTP server @HOST@ was not found.";
+    QTest::newRow("no greeting") << "silent" << "The FTP server @HOST@ did not answer within 2 seconds.";
+    // clang-format on
+}
+
 void TestStartup::neitherSourceIsFatal()
 {
+    QFETCH(QString, host);
+    QFETCH(QString, what);
+    QTcpServer silent;
+    if (host == "silent") {
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        host = QString("127.0.0.1:%1").arg(silent.serverPort());
+    }
     QDir(m_box->share()).removeRecursively();
     QDir().mkpath(m_box->workspace());
     writeFile(m_box->workspace() + "keep.pdf", "x");
-    QVERIFY(!load(m_box->settings()));
+    Settings settings = m_box->settings();
+    settings.sources.ftpHost = host;
+    settings.sources.stallSeconds = 2;
+    QVERIFY(!load(settings));
     QVERIFY(m_ui.ended);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].title, "Error");
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
+    QCOMPARE(m_ui.messages[0].details, "The share folder " + m_box->share() + " cannot be seen.\n" +
+                                           what.replace("@HOST@", host));
     QVERIFY(QFile::exists(m_box->workspace() + "keep.pdf"));
     QVERIFY(!m_window->isVisible());
 }

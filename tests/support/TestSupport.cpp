@@ -137,11 +137,16 @@ bool FtpServer::start()
          << QString::number(m_options.delayMs) << "--stall-after"
          << QString::number(m_options.stallAfter) << "--end-after"
          << QString::number(m_options.endAfter) << "--cut-short" << m_options.cutShort
-         << "--withhold-226" << m_options.withhold226 << "--log-retr";
+         << "--withhold-226" << m_options.withhold226 << "--refuse-file" << m_options.refuseFile
+         << "--log-retr";
     if (m_options.silentRetr)
         args << "--silent-retr";
     if (m_options.refusePort)
         args << "--refuse-port";
+    if (m_options.refusePasv)
+        args << "--refuse-pasv";
+    if (m_options.neverConnect)
+        args << "--never-connect";
     if (m_options.loseDataConnections)
         args << "--lose-data-connections";
     if (m_options.chaosSeed >= 0)

@@ -58,10 +58,13 @@ public:
         int endAfter = -1;                // end itself once that many files were sent
         bool silentRetr = false;          // never answer a RETR
         bool refusePort = false;          // refuse active mode
+        bool refusePasv = false;          // refuse passive mode
+        bool neverConnect = false;        // accept active mode, never open its connection
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         int chaosSeed = -1;               // misbehave at random, from this seed
         QString cutShort;    // this file is sent short of its end, its whole size announced
         QString withhold226; // this file is sent whole, and its closing reply never
+        QString refuseFile;  // RETR of this file: "550 <file>: Permission denied"
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
     FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}

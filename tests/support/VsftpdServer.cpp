@@ -140,6 +140,14 @@ bool VsftpdServer::writeConfig() const
     conf += "max_per_ip=" + QByteArray::number(m_options.maxPerIp) + '\n';
     conf += QByteArray("port_enable=") + yesNo(m_options.portEnabled) + '\n';
     conf += QByteArray("pasv_enable=") + yesNo(m_options.pasvEnabled) + '\n';
+    if (!m_options.certificate.isEmpty()) {
+        conf += "ssl_enable=YES\n"
+                "allow_anon_ssl=YES\n"
+                "force_anon_logins_ssl=YES\n"
+                "force_anon_data_ssl=YES\n";
+        conf += "rsa_cert_file=" + QFile::encodeName(m_options.certificate) + '\n';
+        conf += "rsa_private_key_file=" + QFile::encodeName(m_options.key) + '\n';
+    }
     if (m_options.idleSessionTimeout > 0)
         conf += "idle_session_timeout=" + QByteArray::number(m_options.idleSessionTimeout) + '\n';
     QFile file(m_dir.filePath(QStringLiteral("vsftpd.conf")));
@@ -199,7 +207,9 @@ VsftpdServer::Launch VsftpdServer::launch()
                 probe.write("USER anonymous\r\n");
             } else if (line.startsWith("331 ")) {
                 probe.write("PASS \r\n");
-            } else if (line.startsWith("230 ")) {
+            } else if (line.startsWith("230 ") ||
+                       (!m_options.certificate.isEmpty() && line.startsWith("530 "))) {
+                // Over TLS, the plain log-in refused is as good a sign it is up.
                 loggedIn = true;
                 probe.write("QUIT\r\n");
             } else if (line.startsWith("221 ")) {

@@ -14,6 +14,10 @@ public:
         bool portEnabled = true;    // port_enable: NO answers EPRT and PORT with 550
         bool pasvEnabled = true;    // pasv_enable: NO answers EPSV and PASV with 550
         int idleSessionTimeout = 0; // idle_session_timeout in seconds; 0 keeps vsftpd's 300
+        // With both: ssl_enable, anonymous sessions allowed TLS and made to use it for the
+        // log-in and every data connection (force_anon_logins_ssl, force_anon_data_ssl).
+        QString certificate; // PEM
+        QString key;         // PEM
     };
     explicit VsftpdServer(QString root) : m_root(std::move(root)) {}
     VsftpdServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}

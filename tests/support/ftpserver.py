@@ -3,7 +3,8 @@
 with the ways real servers misbehave:
 
   ftpserver.py <root> [--port P] [--max-cons-per-ip N] [--delay-ms D] [--stall-after N]
-               [--end-after N] [--silent-retr] [--refuse-port] [--lose-data-connections]
+               [--end-after N] [--silent-retr] [--refuse-port] [--refuse-pasv]
+               [--never-connect] [--lose-data-connections] [--refuse-file NAME]
                [--cut-short NAME] [--withhold-226 NAME] [--log-retr] [--chaos SEED]
 
 It listens on P, or on a port of its own choosing, and prints "port <n>" once it does.
@@ -15,6 +16,10 @@ It listens on P, or on a port of its own choosing, and prints "port <n>" once it
 --end-after        once N files have been sent, end at once, as a server that goes away
 --silent-retr      never answer a RETR
 --refuse-port      refuse active mode: PORT and EPRT are answered 500
+--refuse-pasv      refuse passive mode: PASV and EPSV are answered 550
+--never-connect    accept PORT and EPRT, and never open the data connection (as behind
+                   a firewall that drops it)
+--refuse-file      answer RETR NAME "550 NAME: Permission denied"
 --lose-data-connections
                    keep pyftpdlib's own active mode, in which one connection's next
                    PORT can cancel the data connection another is opening: that
@@ -49,6 +54,9 @@ def main():
     parser.add_argument("--end-after", type=int, default=-1)
     parser.add_argument("--silent-retr", action="store_true")
     parser.add_argument("--refuse-port", action="store_true")
+    parser.add_argument("--refuse-pasv", action="store_true")
+    parser.add_argument("--never-connect", action="store_true")
+    parser.add_argument("--refuse-file", default="")
     parser.add_argument("--lose-data-connections", action="store_true")
     parser.add_argument("--cut-short", default="")
     parser.add_argument("--withhold-226", default="")
@@ -99,18 +107,34 @@ def main():
                 print("RETR " + os.path.basename(file), flush=True)
             if options.silent_retr or (chaos and chaos.random() < 0.025):
                 return  # never answered
+            if self._retrieving == options.refuse_file:
+                return self.respond("550 %s: Permission denied" % self._retrieving)
             self._cut = bool(chaos and chaos.random() < 0.05)
             return FTPHandler.ftp_RETR(self, file)
 
         def ftp_PORT(self, line):
             if options.refuse_port:
                 return self.respond("500 Active mode is not allowed here.")
+            if options.never_connect:
+                return self.respond("200 Active data connection established.")
             return FTPHandler.ftp_PORT(self, line)
 
         def ftp_EPRT(self, line):
             if options.refuse_port:
                 return self.respond("500 Active mode is not allowed here.")
+            if options.never_connect:
+                return self.respond("200 Active data connection established.")
             return FTPHandler.ftp_EPRT(self, line)
+
+        def ftp_PASV(self, line):
+            if options.refuse_pasv:
+                return self.respond("550 Passive mode is not allowed here.")
+            return FTPHandler.ftp_PASV(self, line)
+
+        def ftp_EPSV(self, line):
+            if options.refuse_pasv:
+                return self.respond("550 Passive mode is not allowed here.")
+            return FTPHandler.ftp_EPSV(self, line)
 
         def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
             if cmd == "RETR" and (self._cut or options.cut_short and
