@@ -78,3 +78,25 @@ QList<QStringList> MergePlan::batches(const QStringList &files, qsizetype budget
     }
     return out;
 }
+
+QString MergePlan::bookmarkText(const QString &title)
+{
+    QString text = title;
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+QByteArray MergePlan::bookmarkInfo(const QStringList &titles, const QList<int> &pages)
+{
+    QByteArray info;
+    int page = 1;
+    for (qsizetype i = 0; i < titles.size(); ++i) {
+        info += "BookmarkBegin\nBookmarkTitle: " + bookmarkText(titles[i]).toUtf8() +
+                "\nBookmarkLevel: 1\nBookmarkPageNumber: " + QByteArray::number(page) + '\n';
+        page += qMax(1, pages.value(i, 1));
+    }
+    return info;
+}

@@ -39,4 +39,11 @@ qsizetype systemArgumentBudget();
 QList<QStringList> batches(const QStringList &files, qsizetype budget, qsizetype fixedBytes,
                            int batchSize);
 
+// A bookmark's title as the output keeps it: control characters become blanks.
+QString bookmarkText(const QString &title);
+
+// pdftk's info text (update_info_utf8) for one level-1 bookmark per title, at the
+// first page of its sheet; pages holds each sheet's page count, beside titles.
+QByteArray bookmarkInfo(const QStringList &titles, const QList<int> &pages);
+
 } // namespace MergePlan
