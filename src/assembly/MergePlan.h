@@ -39,7 +39,8 @@ qsizetype systemArgumentBudget();
 QList<QStringList> batches(const QStringList &files, qsizetype budget, qsizetype fixedBytes,
                            int batchSize);
 
-// A bookmark's title as the output keeps it: control characters become blanks.
+// A bookmark's title as pdftk keeps it: control characters, line and paragraph
+// separators and no-break spaces become blanks, half a surrogate pair U+FFFD.
 QString bookmarkText(const QString &title);
 
 // pdftk's info text (update_info_utf8) for one level-1 bookmark per title, at the
