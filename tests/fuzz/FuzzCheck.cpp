@@ -63,18 +63,3 @@ void checkStationList(const StationList &list, const QStringList &added)
         FUZZ_CHECK(list.contains(entry), shown(entry));
     }
 }
-
-const StationList &startingList(const uint8_t *data, size_t size)
-{
-    static const StationList empty;
-    static const StationList nearlyFull = [] {
-        QStringList entries;
-        for (int i = 1; i <= StationList::MaxEntries - 8; ++i)
-            entries << QString::number(i);
-        StationList list;
-        list.addAll(entries);
-        list.updateCount();
-        return list;
-    }();
-    return size >= 2 && data[0] == 1 && data[1] == 2 ? nearlyFull : empty;
-}

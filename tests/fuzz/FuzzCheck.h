@@ -26,7 +26,3 @@ bool isControl(QChar c);
 // the entries added to it are in it, each a station number without a separator or a
 // control character.
 void checkStationList(const StationList &list, const QStringList &added);
-
-// An empty list, or, for the inputs that begin with bytes 1 and 2, one a few entries
-// short of its limit, so that the fuzzer reaches the limit.
-const StationList &startingList(const uint8_t *data, size_t size);
