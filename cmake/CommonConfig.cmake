@@ -15,8 +15,17 @@ target_link_libraries(brindlewick_warnings INTERFACE brindlewick_hardening)
 # use-after-free or undefined behaviour fails the test that walks through it. UBSan's
 # reports stay recoverable only so that its suppressions file applies.
 option(BRINDLEWICK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-if(BRINDLEWICK_SANITIZE)
+# The fuzz build (clang only) builds just the fuzz targets of tests/fuzz, and what they
+# test, with the same sanitizers and libFuzzer's coverage.
+option(BRINDLEWICK_FUZZ "Build only the libFuzzer targets (configure with clang++)" OFF)
+if(BRINDLEWICK_SANITIZE OR BRINDLEWICK_FUZZ)
     set(sanitizers -fsanitize=address,undefined -fno-omit-frame-pointer)
+    if(BRINDLEWICK_FUZZ)
+        if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+            message(FATAL_ERROR "BRINDLEWICK_FUZZ needs clang: -DCMAKE_CXX_COMPILER=clang++-14")
+        endif()
+        list(APPEND sanitizers -fsanitize=fuzzer-no-link)
+    endif()
     target_compile_options(brindlewick_hardening INTERFACE ${sanitizers})
     target_link_options(brindlewick_hardening INTERFACE ${sanitizers})
 else()

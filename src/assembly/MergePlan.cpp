@@ -78,3 +78,37 @@ QList<QStringList> MergePlan::batches(const QStringList &files, qsizetype budget
     }
     return out;
 }
+
+QString MergePlan::bookmarkText(const QString &title)
+{
+    // pdftk-java ends an info line at CR, LF and NEL (control characters) and at a line
+    // or paragraph separator, and stores a title in PDFDocEncoding when it can, where
+    // the no-break space's byte reads back as the euro sign.
+    QString text = title;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const auto kind = c.category();
+        if (kind == QChar::Other_Control || kind == QChar::Separator_Line ||
+            kind == QChar::Separator_Paragraph || c == QChar::Nbsp) {
+            text[i] = QLatin1Char(' ');
+        } else if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            // UTF-8 has no form for it: it would reach pdftk as "?".
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
+}
+
+QByteArray MergePlan::bookmarkInfo(const QStringList &titles, const QList<int> &pages)
+{
+    QByteArray info;
+    int page = 1;
+    for (qsizetype i = 0; i < titles.size(); ++i) {
+        info += "BookmarkBegin\nBookmarkTitle: " + bookmarkText(titles[i]).toUtf8() +
+                "\nBookmarkLevel: 1\nBookmarkPageNumber: " + QByteArray::number(page) + '\n';
+        page += qMax(1, pages.value(i, 1));
+    }
+    return info;
+}

@@ -39,4 +39,12 @@ qsizetype systemArgumentBudget();
 QList<QStringList> batches(const QStringList &files, qsizetype budget, qsizetype fixedBytes,
                            int batchSize);
 
+// A bookmark's title as pdftk keeps it: control characters, line and paragraph
+// separators and no-break spaces become blanks, half a surrogate pair U+FFFD.
+QString bookmarkText(const QString &title);
+
+// pdftk's info text (update_info_utf8) for one level-1 bookmark per title, at the
+// first page of its sheet; pages holds each sheet's page count, beside titles.
+QByteArray bookmarkInfo(const QStringList &titles, const QList<int> &pages);
+
 } // namespace MergePlan

@@ -50,22 +50,17 @@ MergeOutcome Merger::run()
 
 bool Merger::addBookmarks(const QStringList &included, const QString &merged)
 {
-    // pdftk's own format, in UTF-8: one entry a sheet, at the page its sheet begins.
-    QByteArray info;
-    int page = 1;
+    // One entry a sheet in the output, at the page its sheet begins.
+    QStringList titles;
+    QList<int> pages;
     for (qsizetype i = 0, j = 0; i < m_job.sheets.size(); ++i) {
         if (j >= included.size() || included[j] != m_job.sheets[i])
             continue; // left out of the output
         ++j;
-        QString title = m_job.titles.value(i);
-        for (QChar &c : title) {
-            if (c.category() == QChar::Other_Control)
-                c = QLatin1Char(' ');
-        }
-        info += "BookmarkBegin\nBookmarkTitle: " + title.toUtf8() +
-                "\nBookmarkLevel: 1\nBookmarkPageNumber: " + QByteArray::number(page) + '\n';
-        page += qMax(1, m_job.pages.value(i, 1));
+        titles << m_job.titles.value(i);
+        pages << m_job.pages.value(i, 1);
     }
+    const QByteArray info = MergePlan::bookmarkInfo(titles, pages);
     const QString infoFile = m_job.scratchDir + QStringLiteral("~bookmarks.txt");
     QFile file(infoFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(info) != info.size() ||

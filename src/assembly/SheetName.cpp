@@ -50,16 +50,31 @@ QString stationNameFromText(const QStringList &lines)
 QString safeFileName(const QString &name)
 {
     QString out = name;
-    for (QChar &c : out) {
-        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('-');
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        const QChar c = out[i];
+        if (c.isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate()) {
+            ++i; // a character beyond the BMP, whole
+        } else if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7f ||
+                   c.isSurrogate()) {
+            // Half a pair (a cut through such a character) has no UTF-8 form.
+            out[i] = QLatin1Char('-');
+        }
     }
     if (out.startsWith(QLatin1Char('.')))
         out.prepend(QLatin1Char('-'));
     if (QFile::encodeName(out).size() > MaxNameBytes) {
+        // Whole characters go from the end, a pair of surrogates together, or the name
+        // would hold half of one; in one pass, however long the name.
         QString stem = out.chopped(4); // ".pdf"
-        while (QFile::encodeName(stem).size() > MaxNameBytes - 4)
-            stem.chop(1);
+        qsizetype bytes = QFile::encodeName(stem).size();
+        while (bytes > MaxNameBytes - 4) {
+            const qsizetype n = stem.size() > 1 && stem.back().isLowSurrogate() &&
+                                        stem[stem.size() - 2].isHighSurrogate()
+                                    ? 2
+                                    : 1;
+            bytes -= QFile::encodeName(stem.right(n)).size();
+            stem.chop(n);
+        }
         out = stem + QStringLiteral(".pdf");
     }
     return out;

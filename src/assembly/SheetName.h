@@ -14,8 +14,9 @@ std::optional<QString> sheetNameFromText(const QStringList &lines);
 // empty when no line carries the label.
 QString stationNameFromText(const QStringList &lines);
 
-// Makes a name safe to create in a folder: "/", NUL and control characters become
-// "-", a leading "." gets a "-" in front, and an overlong name is shortened.
+// Makes a name safe to create in a folder: "/", NUL, control characters and half
+// surrogate pairs become "-", a leading "." gets a "-" in front, and an overlong name
+// is shortened.
 QString safeFileName(const QString &name);
 
 // name, or name with " (2)", " (3)", … before ".pdf" when taken already.

@@ -16,8 +16,9 @@ QString trimBlanks(const QString &text)
 bool isSeparator(QChar c)
 {
     // Every kind of white space: text copied on Linux ends lines in LF, spreadsheets
-    // put tabs between cells, and web pages carry no-break spaces.
-    return c == QLatin1Char(',') || c.isSpace();
+    // put tabs between cells, and web pages carry no-break spaces. A control character
+    // (a NUL from a binary export, say) ends a GSID too, or the GSID would carry it.
+    return c == QLatin1Char(',') || c.isSpace() || c.unicode() < 0x20 || c.unicode() == 0x7f;
 }
 
 namespace {

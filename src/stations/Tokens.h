@@ -10,8 +10,9 @@ inline constexpr qsizetype MaxTokenLength = 4096;
 // Removes leading and trailing space characters only (tabs stay).
 QString trimBlanks(const QString &text);
 
-// GSIDs are separated by commas and by every white-space character (blank, tab,
-// line ends, form feed, no-break and other Unicode spaces).
+// GSIDs are separated by commas, by every white-space character (blank, tab, line
+// ends, form feed, no-break and other Unicode spaces) and by every control character
+// (U+0000-U+001F, U+007F).
 bool isSeparator(QChar c);
 
 // Where the rest of the piece first reads as a positive number (leadingValue > 0),

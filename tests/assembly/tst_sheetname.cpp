@@ -46,6 +46,7 @@ void TestSheetName::safeNames_data()
     QTest::newRow("slash") << "A/B C.pdf" << "A-B C.pdf";
     QTest::newRow("control character") << "A\tB C.pdf" << "A-B C.pdf";
     QTest::newRow("leading dot") << ".. C.pdf" << "-.. C.pdf";
+    QTest::newRow("half a surrogate pair") << QString("A\U0001D11E C.pdf").remove(2, 1) << "A- C.pdf";
     QTest::newRow("equals sign stays") << "A=B C.pdf" << "A=B C.pdf";
     // clang-format on
 }

@@ -44,6 +44,7 @@ void TestInputFile::tokens_data()
     QTest::newRow("trailing letters kept") << QByteArray("12345ABC") << QStringList{"12345ABC"};
     QTest::newRow("tabs and no-break spaces") << QByteArray("12\t34\xC2\xA0" "56") << QStringList{"12", "34", "56"};
     QTest::newRow("CR only") << QByteArray("111\r222\r333") << QStringList{"111", "222", "333"};
+    QTest::newRow("control characters end a GSID") << QByteArrayLiteral("101037\0y\n100000\0,200\x1b" "300\x7f") << QStringList{"101037", "100000", "200", "300"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
     // clang-format on
 }

@@ -15,7 +15,6 @@ private slots:
     void orderAndWeeding();
     void pasteEntries_data();
     void pasteEntries();
-    void strippingMatchesOneCharacterAtATime();
 };
 
 void TestStationList::leadingValue_data()
@@ -94,34 +93,6 @@ void TestStationList::pasteEntries()
     QFETCH(QString, source);
     QFETCH(QStringList, entries);
     QCOMPARE(::pasteEntries(source), entries);
-}
-
-void TestStationList::strippingMatchesOneCharacterAtATime()
-{
-    // The one-pass search must agree with stripping a character at a time, on the
-    // awkward cases of numbers: signs, points, exponents that overflow or underflow.
-    auto slow = [](QStringView piece) -> qsizetype {
-        for (qsizetype i = 0; i < piece.size(); ++i) {
-            if (::leadingValue(piece.mid(i)) > 0)
-                return i;
-        }
-        return -1;
-    };
-    QStringList pieces = {"1.9e-324", "19e-325", "0.0.5", "00.00e5", "+-5",
-                          "1e-400",   "5.e-400", "-.5",   ".e5",     "1d-999x2",
-                          "0x1F",     "GSID:0",  "E5",    "9e999"};
-    const char alphabet[] = "0123456789..+-eEd:x";
-    quint32 seed = 12345;
-    for (int n = 0; n < 3000; ++n) {
-        QString piece;
-        for (int len = int(seed % 12) + 1; len > 0; --len) {
-            seed = seed * 1103515245 + 12345;
-            piece += QLatin1Char(alphabet[(seed >> 16) % (sizeof alphabet - 1)]);
-        }
-        pieces << piece;
-    }
-    for (const QString &piece : std::as_const(pieces))
-        QVERIFY2(positiveNumberStart(piece) == slow(piece), qPrintable(piece));
 }
 
 QTEST_APPLESS_MAIN(TestStationList)

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "PdftkInfo.h"
 #include "platform/WorkerThread.h"
 
 #include <QDir>
@@ -69,15 +70,7 @@ QList<std::pair<QString, int>> bookmarksOf(const QString &pdf)
     QProcess p;
     p.start("pdftk", {pdf, "dump_data_utf8"});
     p.waitForFinished(-1);
-    QList<std::pair<QString, int>> marks;
-    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n');
-    for (const QString &line : lines) {
-        if (line.startsWith("BookmarkTitle: "))
-            marks.append({line.mid(15), 0});
-        else if (line.startsWith("BookmarkPageNumber: ") && !marks.isEmpty())
-            marks.last().second = line.mid(20).toInt();
-    }
-    return marks;
+    return PdftkInfo::read(p.readAllStandardOutput()).bookmarks();
 }
 
 QList<qint64> childProcesses()
