@@ -109,13 +109,18 @@ QString replaceWhole(FileSystem &fso, const QString &path, const QByteArray &tex
     if (!result)
         return FileSystem::causeText(result);
     const int fd = ::open(QFile::encodeName(draft).constData(), O_WRONLY | O_CLOEXEC);
-    qsizetype done = fd >= 0 ? 0 : -1;
-    while (done >= 0 && done < text.size()) {
+    int error = fd >= 0 ? 0 : errno;
+    for (qsizetype done = 0; error == 0 && done < text.size();) {
         const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
-        done = n > 0 ? done + n : (n < 0 && errno == EINTR ? done : -1);
+        if (n > 0)
+            done += n;
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
     }
-    if (done < 0 || (fd >= 0 && ::close(fd) != 0))
-        result = FsResult::fromErrno(errno != 0 ? errno : EIO);
+    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        result = FsResult::fromErrno(error);
     if (result)
         result = fso.replaceFile(draft, path);
     if (!result)
@@ -198,7 +203,9 @@ int runCommandLineBuild(const CommandLineOptions &options, const Settings &defau
     if (!run.reportFile.isEmpty()) {
         QString why;
         QString draft;
-        if (sameFile(run.reportFile, run.output))
+        if (QFileInfo(run.reportFile).isDir())
+            why = FileSystem::causeText(FsResult::fromErrno(EISDIR));
+        else if (sameFile(run.reportFile, run.output))
             why = QStringLiteral("it is the output file");
         else if (sameFile(run.reportFile, listFile))
             why = QStringLiteral("it is the list file");
