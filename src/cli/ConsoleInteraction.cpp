@@ -45,6 +45,8 @@ void ConsoleInteraction::writeLine(const QString &text)
 
 QString ConsoleInteraction::duration(qint64 ms)
 {
+    if (ms < 100)
+        return QStringLiteral("%1 ms").arg(ms);
     if (ms < 10000)
         return QStringLiteral("%1 s").arg(double(ms) / 1000, 0, 'f', 1);
     const qint64 s = (ms + 500) / 1000;

@@ -33,7 +33,7 @@ public:
     // A line as it is, without the program's name before it.
     void writeLine(const QString &text);
 
-    // How long something took: "0.4 s", "41 s", "2 min 5 s", "1 h 3 min".
+    // How long something took: "55 ms", "0.4 s", "41 s", "2 min 5 s", "1 h 3 min".
     static QString duration(qint64 ms);
 
 private:

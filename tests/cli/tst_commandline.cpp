@@ -240,7 +240,7 @@ void TestCommandLine::exitStatus()
 
     // The closing line, and the report file where there is one, tell the same.
     const QRegularExpressionMatch last =
-        QRegularExpression(QString("^%1 (/.*): %2 of %3 data sheets \\([0-9.]+ s\\)\\.$")
+        QRegularExpression(QString("^%1 (/.*): %2 of %3 data sheets \\([0-9.]+ m?s\\)\\.$")
                                .arg(names.isEmpty() ? "Did not write" : "Wrote")
                                .arg(names.size())
                                .arg(requested))
