@@ -1,6 +1,7 @@
 #include "Version.h"
 #include "cli/CommandLineBuild.h"
 #include "cli/CommandLineOptions.h"
+#include "cli/CommandLineSources.h"
 #include "platform/FileSystem.h"
 #include "platform/ToolProcess.h"
 #include "platform/WorkerThread.h"
@@ -13,9 +14,11 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -42,12 +45,52 @@ int runWithoutWindow(int &argc, char *argv[], const CommandLineOptions &options,
     case CommandLineOptions::Refuse:
         writeTo(stderr, QStringLiteral("brindlewick: ") + options.error + QLatin1Char('\n'));
         return 2;
+    case CommandLineOptions::ShowSources:
+        return runCommandLineSources(defaults);
     case CommandLineOptions::Build:
     case CommandLineOptions::OpenWindow:
         break;
     }
     defaults.programDir = QCoreApplication::applicationDirPath();
     return runCommandLineBuild(options, defaults);
+}
+
+// Without a display Qt ends the program with SIGABRT as its window is made: it is
+// said instead, with the way to build without one.
+QString noDisplayMessage(const CommandLineOptions &options, const QString &why)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/+:,=@%-]+$"));
+    QString listFile = options.listFiles.value(0, QStringLiteral("LIST-FILE"));
+    if (!plain.match(listFile).hasMatch())
+        listFile = QLatin1Char('\'') +
+                   listFile.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+    if (listFile.startsWith(QLatin1Char('-')))
+        listFile.prepend(QStringLiteral("-- "));
+    return QStringLiteral("brindlewick: The window cannot be opened: ") + why +
+           QStringLiteral(".\nTo build without a window or a display, name the output with "
+                          "--output:  brindlewick --output OUT.pdf ") +
+           listFile + QLatin1Char('\n');
+}
+
+const CommandLineOptions *startingWindow = nullptr; // while Qt looks for the display
+QtMessageHandler qtMessages = nullptr;
+
+void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtFatalMsg || !startingWindow) {
+        qtMessages(type, context, text);
+        return;
+    }
+    QStringList set;
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            set << QLatin1String(name) + QLatin1Char('=') + qEnvironmentVariable(name);
+    }
+    writeTo(stderr, noDisplayMessage(*startingWindow, QStringLiteral("no display could be used (") +
+                                                          set.join(QStringLiteral(", ")) +
+                                                          QLatin1Char(')')));
+    std::fflush(stderr);
+    ::_exit(2);
 }
 
 } // namespace
@@ -71,7 +114,18 @@ int main(int argc, char *argv[])
     if (options.action != CommandLineOptions::OpenWindow)
         return runWithoutWindow(qtArgc, argv, options, defaults);
 
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        writeTo(stderr, noDisplayMessage(options, QStringLiteral("there is no display (DISPLAY and "
+                                                                 "WAYLAND_DISPLAY are not set)")));
+        return 2;
+    }
+    // A display that is set but cannot be reached is found out by Qt alone.
+    startingWindow = &options;
+    qtMessages = qInstallMessageHandler(onQtMessage);
     QApplication app(qtArgc, argv);
+    qInstallMessageHandler(qtMessages);
+    startingWindow = nullptr;
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
     QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION_INFO));
 

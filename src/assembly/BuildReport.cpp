@@ -204,8 +204,9 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
     const bool console = audience == Audience::Console;
     const QString lost = sourceLost ? sourceLost->sentence() + QLatin1Char('\n') : QString();
     // The command line writes the GSIDs on standard output and each one's words in its
-    // report file; the window shows them in the message's details.
-    const QString details = console ? QString() : missingDetails();
+    // report file; the window shows them in the message's details. (Not the member
+    // details: what was tried, or the tool's words, which every audience is told.)
+    const QString missingWords = console ? QString() : missingDetails();
     const QString kept = output.isEmpty() ? QString()
                                           : QStringLiteral("\nThe output file ") + output +
                                                 QStringLiteral(" was not changed.");
@@ -214,12 +215,12 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
         return UserMessage::error(
             lost + QStringLiteral("No data sheet could be fetched; no output file was written.\n") +
                 missingText(),
-            details);
+            missingWords);
     case NothingReadable:
         return UserMessage::error(QStringLiteral("None of the data sheets fetched could be "
                                                  "read; no output file was written.\n") +
                                       missingText(),
-                                  details);
+                                  missingWords);
     case MergeFailed:
         return UserMessage::error(problem + kept, details);
     case TextToolFailed:
@@ -247,7 +248,7 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
                            lost + QLatin1Char('\n') + missingText() +
                            (console ? QStringLiteral("\n\nThey are listed on standard output.")
                                     : QStringLiteral("\n\nThey were left in the list.")),
-                       details};
+                       missingWords};
 }
 
 QString BuildReport::outputNameError(const QString &outputPath, const QString &workspaceDir)

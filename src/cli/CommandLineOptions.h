@@ -13,12 +13,14 @@ struct CommandLineOptions {
         Build,      // --output: build without a window
         ShowHelp,
         ShowVersion,
-        Refuse, // a mistake on the command line: error says which
+        ShowSources, // --sources: the source settings, and which source answers
+        Refuse,      // a mistake on the command line: error says which
     };
 
     Action action = OpenWindow;
     QString output;        // as given, not trimmed
     bool metric = false;   // the Metric edition
+    QString report;        // --report: the JSON summary's file, as given; empty: none
     QStringList listFiles; // the arguments that are not options; "-" is standard input
     QString error;
 

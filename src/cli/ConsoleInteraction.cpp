@@ -1,5 +1,8 @@
 #include "ConsoleInteraction.h"
 
+#include "ConsoleStream.h"
+
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -10,18 +13,48 @@ QString plainLines(QString text)
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+// Rounded as a person says it: to 5 s, then to the minute.
+QString timeLeft(qint64 ms)
+{
+    const qint64 s = (ms + 999) / 1000;
+    if (s < 55)
+        return QStringLiteral("about %1 s left").arg(qMax<qint64>(5, (s + 4) / 5 * 5));
+    const qint64 minutes = (s + 30) / 60;
+    if (minutes < 60)
+        return QStringLiteral("about %1 min left").arg(minutes);
+    return QStringLiteral("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
+}
+
+// The time left is told once the pace has been seen for a while.
+constexpr qint64 PaceSeenMs = 3000;
+
 } // namespace
 
-ConsoleInteraction::ConsoleInteraction(std::FILE *stream, bool terminal)
-    : m_stream(stream), m_terminal(terminal)
-{
-}
+ConsoleInteraction::ConsoleInteraction(ConsoleStream &stream) : m_stream(stream) {}
 
 void ConsoleInteraction::write(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_stream);
-    std::fflush(m_stream);
+    m_stream.write(text.toLocal8Bit());
+}
+
+void ConsoleInteraction::writeLine(const QString &text)
+{
+    endProgress();
+    write(text + QLatin1Char('\n'));
+}
+
+QString ConsoleInteraction::duration(qint64 ms)
+{
+    if (ms < 100)
+        return QStringLiteral("%1 ms").arg(ms);
+    if (ms < 10000)
+        return QStringLiteral("%1 s").arg(double(ms) / 1000, 0, 'f', 1);
+    const qint64 s = (ms + 500) / 1000;
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    if (s < 3600)
+        return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+    return QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s % 3600 / 60);
 }
 
 void ConsoleInteraction::showMessage(const UserMessage &message)
@@ -74,8 +107,19 @@ void ConsoleInteraction::showProgress(const QString &text, qsizetype total)
 {
     bool isCount = false;
     const qsizetype count = text.toLongLong(&isCount);
-    const QString shown = isCount ? text + QLatin1Char('/') + QString::number(total) : text;
-    if (m_terminal) {
+    QString shown = isCount ? text + QLatin1Char('/') + QString::number(total) : text;
+    if (m_stream.isTerminal()) {
+        if (isCount && total > 0) {
+            shown += QStringLiteral(" (%1 %)").arg(count * 100 / total);
+            if (!m_clock.isValid()) {
+                m_clock.start();
+                m_firstCount = count;
+            }
+            const qint64 elapsed = m_clock.elapsed();
+            if (count > m_firstCount && count < total && elapsed >= PaceSeenMs)
+                shown += QStringLiteral(", ") +
+                         timeLeft(elapsed * (total - count) / (count - m_firstCount));
+        }
         // Padded, so that a shorter text covers the longer one before it.
         const qsizetype length = shown.size();
         write(QLatin1Char('\r') + shown +

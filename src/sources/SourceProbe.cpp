@@ -10,16 +10,20 @@ SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
     SourceChoice choice;
     if (fso.folderExists(settings.shareDir)) {
         choice.mode = SourceMode::Share;
+        choice.tried.append({SourceMode::Share, settings.shareDir, true, {}});
         return choice;
     }
     QStringList tried;
-    if (!settings.shareDir.isEmpty())
+    if (!settings.shareDir.isEmpty()) {
         tried << QStringLiteral("The share folder ") + settings.shareDir +
                      QStringLiteral(" cannot be seen.");
+        choice.tried.append({SourceMode::Share, settings.shareDir, false, tried.last()});
+    }
     if (!settings.ftpHost.isEmpty()) {
         FtpConnection ftp(settings);
         if (ftp.connect()) {
             choice.mode = SourceMode::Ftp;
+            choice.tried.append({SourceMode::Ftp, settings.ftpHost, true, {}});
             return choice;
         }
         // What happened, in the words a build would use; "did not let us in" only for
@@ -31,6 +35,7 @@ SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
                          (why.said.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."));
         else
             tried << why.sentence();
+        choice.tried.append({SourceMode::Ftp, settings.ftpHost, false, tried.last()});
     }
     choice.detail = tried.join(QLatin1Char('\n'));
     return choice;

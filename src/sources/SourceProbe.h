@@ -2,13 +2,23 @@
 
 #include "SourceSettings.h"
 
+#include <QList>
 #include <QString>
 
 class FileSystem;
 
 struct SourceChoice {
+    // One source as start-up tried it.
+    struct Tried {
+        SourceMode source = SourceMode::Undecided;
+        QString where; // the folder, the address or the host, as set
+        bool ok = false;
+        QString why; // why it could not be used; empty when ok
+    };
+
     SourceMode mode = SourceMode::Undecided;
-    QString detail; // why no source could be used: what was tried, a line each
+    QString detail;     // why no source could be used: what was tried, a line each
+    QList<Tried> tried; // in the order tried; the last is the choice, when there is one
 };
 
 // Start-up's choice of the source: the share first, then the FTP server, each only

@@ -244,6 +244,8 @@ QList<std::pair<QString, QString>> environmentVariables()
     out.append({QStringLiteral("XDG_DOCUMENTS_DIR"),
                 QStringLiteral("where an output is proposed for a list in a folder of the "
                                "system's")});
+    out.append({QStringLiteral("DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM"),
+                QStringLiteral("the display the window opens on (--output needs none)")});
     return out;
 }
 

@@ -2,7 +2,8 @@
 
 #include "sources/SourceProbe.h"
 
-StartUp startUp(const Settings &settings, FileSystem &fso)
+StartUp startUp(const Settings &settings, FileSystem &fso,
+                const std::function<void()> &sourceChosen)
 {
     StartUp up;
     const SourceChoice source = discoverSource(settings.sources, fso);
@@ -12,6 +13,8 @@ StartUp startUp(const Settings &settings, FileSystem &fso)
         return up;
     }
     up.mode = source.mode;
+    if (sourceChosen)
+        sourceChosen();
     up.workspace = Workspace::acquire(settings.tempRoot);
     if (!up.workspace.isValid()) {
         up.error = up.workspace.error();

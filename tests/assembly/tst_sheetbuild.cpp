@@ -81,7 +81,6 @@ private slots:
     void replacingTheOutput();
     void failedMergeKeepsEveryOtherFile_data();
     void failedMergeKeepsEveryOtherFile();
-    void unmergeableSheetsLeftOut();
     void everyCauseNamed();
     void workspaceFullStopsTheBuild();
     void misbehavingTextTool_data();
@@ -415,23 +414,6 @@ void TestSheetBuild::failedMergeKeepsEveryOtherFile()
     QCOMPARE(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              (QStringList{name, "a.pdf", "b.pdf", "c.txt"}));
     QCOMPARE(readFile(m_out), QByteArray("the old output"));
-}
-
-void TestSheetBuild::unmergeableSheetsLeftOut()
-{
-    // Sheets the text tool reads but the merge tool refuses: an owner password.
-    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
-    for (const auto &[from, to] : {std::pair{"300", "301"}, std::pair{"500", "302"}}) {
-        QCOMPARE(QProcess::execute("qpdf", {"--encrypt", "", "owner", "256", "--",
-                                            english + "GSID_" + from + ".pdf",
-                                            english + "GSID_" + to + ".pdf"}),
-                 0);
-    }
-    const Run r = run(shareConfig(), {"100", "301", "200", "302", "400"});
-    QCOMPARE(r.report.outcome, BuildReport::Written);
-    QCOMPARE(r.report.missingGsids(), (QStringList{"301", "302"}));
-    QCOMPARE(r.report.missing[0].cause, MissingCause::MergeRefused);
-    QCOMPARE(stationNamesOf(m_out), (QStringList{"A=B", "alder", "ZULU POINT"}));
 }
 
 void TestSheetBuild::everyCauseNamed()

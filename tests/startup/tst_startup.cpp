@@ -22,7 +22,6 @@ class TestStartup : public QObject {
 private slots:
     void init();
     void cleanup() { m_window.reset(); }
-    void shareFirstThenFtp();
     void neitherSourceIsFatal_data();
     void neitherSourceIsFatal();
     void workspaceNames_data();
@@ -58,23 +57,6 @@ void TestStartup::init()
 {
     m_box = std::make_unique<Sandbox>();
     QDir().mkpath(m_box->share());
-}
-
-void TestStartup::shareFirstThenFtp()
-{
-    // The share wins even when the FTP server answers; FTP only without it.
-    FtpServer server(m_box->dir.path());
-    QVERIFY(server.start());
-    Settings settings = m_box->settings();
-    settings.sources.ftpHost = server.host();
-    for (const SourceMode expected : {SourceMode::Share, SourceMode::Ftp}) {
-        QVERIFY(load(settings));
-        QCOMPARE(m_window->sourceMode(), expected);
-        QVERIFY(m_ui.messages.isEmpty());
-        QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
-        m_window.reset();
-        QDir(m_box->share()).removeRecursively();
-    }
 }
 
 void TestStartup::neitherSourceIsFatal_data()

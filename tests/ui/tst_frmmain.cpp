@@ -611,22 +611,15 @@ void TestFrmMain::continueReportsMissingSheets()
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), "");
     QCOMPARE(labelText("lblCount"), "2 Data Sheets Loaded");
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].title, "Brindlewick");
-    QCOMPARE(m_ui.messages[0].icon, UserMessage::Warning);
-    QCOMPARE(m_ui.messages[0].text, "The output file " + out +
-                                        " was written with 1 of 3 data sheets.\n\n"
-                                        "Could not be fetched, not on the share: 404, 405\n\n"
-                                        "They were left in the list.");
-    QCOMPARE(m_ui.messages[0].details, "Could not be fetched, not on the share:\n404\n405");
+    QCOMPARE(m_ui.messages.size(), 1); // its words are BuildReport's (tst_buildreport)
+    QVERIFY(
+        m_ui.messages[0].text.startsWith("The output file " + out + " was written with 1 of 3"));
 
     // Nothing fetched at all: told, and the list and paths are kept.
     edit("txtOutFile")->setText(out);
     build();
     QCOMPARE(m_ui.messages.size(), 2);
-    QCOMPARE(m_ui.messages[1].title, "Error");
-    QCOMPARE(m_ui.messages[1].text, "No data sheet could be fetched; no output file was "
-                                    "written.\nCould not be fetched, not on the share: 404, 405");
+    QVERIFY(m_ui.messages[1].text.startsWith("No data sheet could be fetched"));
     QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
     QCOMPARE(edit("txtOutFile")->text(), out);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
