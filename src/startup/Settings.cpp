@@ -336,19 +336,35 @@ LoadedSettings loadSettings(const QProcessEnvironment &env, const Settings &defa
     // The build's empty share and its placeholder host set nothing.
     if (sources.ftpHost == placeholderHost())
         sources.ftpHost.clear();
+    // What stands when no place sets a key: the build's sources, the program's defaults.
     const auto buildValue = [&](const Key &key) -> QString {
         switch (key.kind) {
         case Kind::Folder:
             return sources.shareDir;
         case Kind::Host:
             return sources.ftpHost;
-        default:
-            return QString();
+        case Kind::FtpConnections:
+            return QString::number(sources.ftpConnections);
+        case Kind::WebConnections:
+            return QString::number(sources.webConnections);
+        case Kind::Mode:
+            return QStringLiteral("auto");
+        case Kind::Tls:
+            return QStringLiteral("off");
+        case Kind::Bool:
+            return QStringLiteral("true");
+        case Kind::WebAddress:
+        case Kind::File:
+            break;
         }
+        return QString();
     };
     for (const Key &key : Keys) {
         const QString variable = QLatin1String(key.variable);
-        LoadedSettings::Origin origin{key.shown(), buildValue(key), QStringLiteral("the build")};
+        const bool byBuild = key.kind == Kind::Folder || key.kind == Kind::Host;
+        LoadedSettings::Origin origin{key.shown(), buildValue(key),
+                                      byBuild ? QStringLiteral("the build")
+                                              : QStringLiteral("the program's default")};
         CheckedSetting checked;
         bool set = false;
         if (env.contains(variable)) {
