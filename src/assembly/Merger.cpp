@@ -14,8 +14,11 @@ Merger::Merger(MergeJob job, FileSystem &fso)
 MergeOutcome Merger::run()
 {
     MergeOutcome outcome;
-    const QStringList &sheets = m_job.sheets;
-    const bool marked = !m_job.titles.isEmpty();
+    MergePlan::sortForMerge(m_job.sheets);
+    for (const Sheet &sheet : std::as_const(m_job.sheets))
+        m_paths << sheet.path;
+    const QStringList &sheets = m_paths;
+    const bool marked = m_job.bookmarks;
     // With bookmarks, the merge is only a first step, made in the build's folder.
     const QString merged =
         marked ? m_job.scratchDir + QStringLiteral("~merged.part") : m_job.output;
@@ -54,11 +57,16 @@ bool Merger::addBookmarks(const QStringList &included, const QString &merged)
     QStringList titles;
     QList<int> pages;
     for (qsizetype i = 0, j = 0; i < m_job.sheets.size(); ++i) {
-        if (j >= included.size() || included[j] != m_job.sheets[i])
+        const Sheet &sheet = m_job.sheets[i];
+        if (j >= included.size() || included[j] != sheet.path)
             continue; // left out of the output
         ++j;
-        titles << m_job.titles.value(i);
-        pages << m_job.pages.value(i, 1);
+        // "CEDAR RIDGE (GSID 300)"; "GSID 541" for a sheet that names no station.
+        const QString gsid = QStringLiteral("GSID ") + sheet.gsid;
+        titles << (sheet.station.isEmpty()
+                       ? gsid
+                       : sheet.station + QStringLiteral(" (") + gsid + QLatin1Char(')'));
+        pages << sheet.pages;
     }
     const QByteArray info = MergePlan::bookmarkInfo(titles, pages);
     const QString infoFile = m_job.scratchDir + QStringLiteral("~bookmarks.txt");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MergePlan.h"
 #include "ShellAndWait.h"
 #include "platform/StopToken.h"
 
@@ -12,11 +13,10 @@ class FileSystem;
 struct MergeJob {
     QString programDir; // holds pdftk
     QString scratchDir; // intermediate files go here; ends with "/"
-    QStringList sheets; // in the output's order
-    // One bookmark per sheet, pointing at its first page: its title and its pages,
-    // beside sheets. Empty: no bookmarks.
-    QStringList titles;
-    QList<int> pages;
+    // In list order; the merger puts them in the output's order (MergePlan::sortForMerge)
+    // on its own thread, as sorting thousands of names would hold the window.
+    QList<Sheet> sheets;
+    bool bookmarks = false;       // one per sheet, titled with its station and GSID
     QString output;               // the file to write
     qsizetype argumentBudget = 0; // bytes one pdftk run may take; 0: the system's limit
     int batchSize = 1000;         // sheets one run joins at most
@@ -48,6 +48,8 @@ private:
     bool runTool(const QStringList &files, const QString &output);
     QStringList unmergeable(const QStringList &sheets, const QString &probe);
     bool addBookmarks(const QStringList &included, const QString &merged);
+    // The sheets' files, in the output's order.
+    QStringList m_paths;
     bool stopped() const { return m_job.stop->isStopped(); }
 
     MergeJob m_job;

@@ -58,14 +58,6 @@ bool isWholePdf(const QString &path)
     return file.read(1024).contains("%%EOF");
 }
 
-// "CEDAR RIDGE (GSID 300)"; "GSID 541" for a sheet that names no station.
-QString bookmarkTitle(const Sheet &sheet)
-{
-    const QString gsid = QStringLiteral("GSID ") + sheet.gsid;
-    return sheet.station.isEmpty() ? gsid
-                                   : sheet.station + QStringLiteral(" (") + gsid + QLatin1Char(')');
-}
-
 bool diskFull(const QString &path)
 {
     struct statvfs fs {};
@@ -219,17 +211,11 @@ void SheetBuild::merge()
         finish(BuildReport::Cancelled);
         return;
     }
-    MergePlan::sortForMerge(sheets);
     MergeJob job;
     job.programDir = m_config.settings.programDir;
     job.scratchDir = m_folder;
-    for (const Sheet &sheet : std::as_const(sheets)) {
-        job.sheets << sheet.path;
-        if (m_config.settings.bookmarks) {
-            job.titles << bookmarkTitle(sheet);
-            job.pages << sheet.pages;
-        }
-    }
+    job.sheets = std::move(sheets);
+    job.bookmarks = m_config.settings.bookmarks;
     job.output = m_output->draft();
     job.argumentBudget = m_config.mergeArgumentBytes;
     job.batchSize = m_config.mergeBatchSize;
