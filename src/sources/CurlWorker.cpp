@@ -44,6 +44,8 @@ void CurlWorker::run()
         // Woken early by libcurl's sockets and timers and by new fetches or stop().
         int wait = 100;
         const auto now = CurlClock::now();
+        if (m_holdUntil > now)
+            wait = int(qMin<qint64>(wait, -msSince(m_holdUntil, now)));
         for (const CurlJob &job : m_queue) {
             if (job.notBefore > now)
                 wait = int(qMin<qint64>(wait, -msSince(job.notBefore, now)));
@@ -78,6 +80,8 @@ bool CurlWorker::takeIncoming()
 void CurlWorker::startJobs()
 {
     const auto now = CurlClock::now();
+    if (now < m_holdUntil)
+        return;
     for (auto it = m_queue.begin(); it != m_queue.end() && m_active.size() < m_capacity;) {
         if (it->notBefore > now) {
             ++it;
@@ -134,6 +138,8 @@ size_t CurlWorker::onData(char *data, size_t size, size_t count, void *transfer)
     }
     if (!t->file->write(data, bytes))
         return 0;
+    if (t->head.size() < 8)
+        t->head += QByteArray(data, qMin<qint64>(bytes, 8 - t->head.size()));
     t->received += bytes;
     t->heard = CurlClock::now();
     return size * count;

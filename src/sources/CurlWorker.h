@@ -19,6 +19,7 @@ struct CurlTransfer {
     CurlClock::time_point heard; // the last reply, header or data
     qint64 received = 0;
     qint64 announced = -1;   // the size the server gave as the transfer began
+    QByteArray head;         // the body's first bytes, for a look at what came
     bool tooLarge = false;   // cut off at the largest size a sheet may have
     bool silenced = false;   // ended by the watchdog
     bool passive = false;    // FTP: started in passive mode
@@ -65,6 +66,8 @@ protected:
     // put back in the queue first, so that it is answered with the others.
     void giveUp(const SourceLoss &why);
     void setCapacity(int capacity);
+    // No transfer starts before then: the server asked for a pause.
+    void holdUntil(CurlClock::time_point until) { m_holdUntil = qMax(m_holdUntil, until); }
     int capacity() const { return m_capacity; }
     qsizetype activeCount() const { return m_active.size(); }
     int stallSeconds() const { return m_stallMs / 1000; }
@@ -97,5 +100,6 @@ private:
     QList<CURL *> m_idle;      // easy handles kept for their connections and DNS cache
     QList<qint64> m_durations; // of the last transfers, in ms
     qint64 m_slowestReply = 0; // the longest the server took to answer, in ms
+    CurlClock::time_point m_holdUntil{};
     bool m_lost = false;
 };

@@ -56,6 +56,9 @@ QString SourceLoss::sentence() const
         return withReply(QStringLiteral("The certificate of ") + sourceName(source) +
                              QLatin1Char(' ') + where + QStringLiteral(" could not be verified"),
                          said);
+    case ServerError:
+        return withReply(who + QLatin1Char(' ') + where + QStringLiteral(" answered with an error"),
+                         said);
     }
     return QString();
 }

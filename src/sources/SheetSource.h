@@ -43,6 +43,7 @@ struct SourceLoss {
         HostNotFound,              // the host name does not resolve
         NoAnswer,                  // no answer within the time allowed (seconds)
         CertificateNotVerified,    // TLS: the server's certificate could not be verified
+        ServerError,               // a web server answered with an error status, again and again
     };
     Kind kind = StoppedAnswering;
     SourceMode source = SourceMode::Share;

@@ -1,6 +1,7 @@
 #include "SourceProbe.h"
 
 #include "FtpConnection.h"
+#include "WebSource.h"
 #include "platform/FileSystem.h"
 
 #include <QStringList>
@@ -16,6 +17,15 @@ SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
     if (!settings.shareDir.isEmpty())
         tried << QStringLiteral("The share folder ") + settings.shareDir +
                      QStringLiteral(" cannot be seen.");
+    if (!settings.webUrl.isEmpty()) {
+        const std::optional<SourceLoss> loss = probeWebServer(settings);
+        if (!loss) {
+            choice.mode = SourceMode::Web;
+            return choice;
+        }
+        tried << QStringLiteral("The web server ") + settings.webUrl +
+                     QStringLiteral(" could not be used. ") + loss->sentence();
+    }
     if (!settings.ftpHost.isEmpty()) {
         FtpConnection ftp(settings.ftpHost);
         if (ftp.connect()) {

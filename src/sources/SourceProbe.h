@@ -11,7 +11,7 @@ struct SourceChoice {
     QString detail; // why no source could be used: what was tried, a line each
 };
 
-// Start-up's choice of the source: the share first, then the FTP server, each only
-// when it is set. The FTP server's log-in is closed again once it has answered: a
+// Start-up's choice of the source: the share first, then the web server, then the FTP
+// server, each only when it is set. The FTP server's log-in is closed again once it has answered: a
 // server may allow one connection per address, and every build connects anew.
 SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso);

@@ -29,7 +29,7 @@ public:
     QStringList blockedNames; // the sheets whose copies block
     std::atomic<bool> entered{false};
 
-    FsResult copyFile(const QString &from, const QString &to) override
+    FsResult copyFile(const QString &from, const QString &to, qint64 limit) override
     {
         if (blockedNames.contains(QFileInfo(from).fileName())) {
             entered = true;
@@ -37,7 +37,7 @@ public:
             fifo.open(QIODevice::ReadOnly); // blocks until release()
             fifo.readAll();
         }
-        return FileSystem::copyFile(from, to);
+        return FileSystem::copyFile(from, to, limit);
     }
     // Lets every blocked copy go on, those that reach the pipe later too, and waits
     // until they have.
