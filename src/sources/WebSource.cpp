@@ -109,12 +109,11 @@ std::optional<SourceLoss> lossOf(CURL *easy, CURLcode code, const QString &where
     }
 }
 
-// The server did not answer, or the connection broke.
-bool silence(CURLcode code)
+// The connection broke, or the server closed it without a word.
+bool broken(CURLcode code)
 {
-    return code == CURLE_OPERATION_TIMEDOUT || code == CURLE_GOT_NOTHING ||
-           code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_HTTP2 ||
-           code == CURLE_HTTP2_STREAM || code == CURLE_SSL_CONNECT_ERROR;
+    return code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
+           code == CURLE_HTTP2 || code == CURLE_HTTP2_STREAM || code == CURLE_SSL_CONNECT_ERROR;
 }
 
 } // namespace
@@ -138,8 +137,9 @@ protected:
 
 private:
     void reply(const CurlJob &job, const FetchResult &result);
-    void retryOrFail(const CurlJob &job, const QString &why, bool silent);
+    void retryOrFail(const CurlTransfer &t, const QString &why, bool silent);
     void busy(const CurlTransfer &t, const QString &status);
+    bool struckOut(const CurlTransfer &t);
 
     SourceSettings m_settings;
     QString m_where;
@@ -150,7 +150,7 @@ private:
         qint64 length = -1;                        // Content-Length
     };
     std::unordered_map<CURL *, Reply> m_replies;
-    CurlClock::time_point m_lastBusy{}; // the server's last 429 or 503
+    CurlClock::time_point m_lastStrike{};
 };
 
 WebSource::WebSource(const SourceSettings &settings, QString folder, QObject *parent)
@@ -290,8 +290,8 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
 
     if (std::optional<SourceLoss> loss = lossOf(t.easy, code, m_where, words)) {
         // A connection refused once others worked may be a server restarting: a strike.
-        if (loss->kind == SourceLoss::CouldNotConnect && m_anyWorked && ++m_strikes < 3) {
-            retryOrFail(job, curlWords, false);
+        if (loss->kind == SourceLoss::CouldNotConnect && m_anyWorked && !struckOut(t)) {
+            retryOrFail(t, curlWords, false);
             return;
         }
         again(job);
@@ -324,12 +324,16 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
     const bool cut = code == CURLE_PARTIAL_FILE ||
                      (code == CURLE_OK && job.id >= 0 && length >= 0 && t.received != length);
     if (cut && length >= 0) {
-        retryOrFail(job, QStringLiteral("cut short: %1 of %2 bytes").arg(t.received).arg(length),
+        retryOrFail(t, QStringLiteral("cut short: %1 of %2 bytes").arg(t.received).arg(length),
                     false);
         return;
     }
     if (code != CURLE_OK) {
-        retryOrFail(job, curlWords, silence(code) || t.silenced);
+        const bool silent = code == CURLE_OPERATION_TIMEDOUT || t.silenced;
+        retryOrFail(t,
+                    silent ? QStringLiteral("no answer within %1 seconds").arg(stallSeconds())
+                           : curlWords,
+                    silent || broken(code));
         return;
     }
 
@@ -339,7 +343,7 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
         return;
     }
     if (status >= 500) {
-        retryOrFail(job, said, false);
+        retryOrFail(t, said, false);
         return;
     }
     m_strikes = 0; // it answered
@@ -375,10 +379,21 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
     answer(job.id, {});
 }
 
-void WebWorker::retryOrFail(const CurlJob &job, const QString &why, bool silent)
+bool WebWorker::struckOut(const CurlTransfer &t)
 {
-    // Three tries in a row that heard nothing: the server is gone, and this sheet with it.
-    if (silent && ++m_strikes >= 3) {
+    // Everything on its way when the server failed fails alike (one connection carries
+    // them all): only a request made after the last strike can count another.
+    if (t.started < m_lastStrike)
+        return false;
+    m_lastStrike = CurlClock::now();
+    return ++m_strikes >= 3;
+}
+
+void WebWorker::retryOrFail(const CurlTransfer &t, const QString &why, bool silent)
+{
+    const CurlJob &job = t.job;
+    // Three strikes with nothing heard between: the server is gone, and this sheet with it.
+    if (silent && struckOut(t)) {
         again(job);
         giveUp({SourceLoss::StoppedAnswering, SourceMode::Web});
         return;
@@ -400,16 +415,12 @@ void WebWorker::retryOrFail(const CurlJob &job, const QString &why, bool silent)
 
 void WebWorker::busy(const CurlTransfer &t, const QString &status)
 {
-    // Every request already on its way when the server said so gets the same answer: only
-    // one asked after it counts again.
-    const auto now = CurlClock::now();
-    const bool strikes = t.started >= m_lastBusy;
-    m_lastBusy = now;
-    if (strikes && ++m_strikes >= 3) {
+    if (struckOut(t)) {
         again(t.job);
         giveUp({SourceLoss::ServerError, SourceMode::Web, status, m_where});
         return;
     }
+    const auto now = CurlClock::now();
     curl_off_t after = 0; // seconds; an HTTP date is counted from now
     curl_easy_getinfo(t.easy, CURLINFO_RETRY_AFTER, &after);
     const qint64 seconds = qBound(qint64(DefaultRetryAfterSeconds),

@@ -10,10 +10,12 @@
 // connections. TLS is always verified (the system's authorities and CaFile). The answers:
 // - 404 and 410: not on the source; 401 and 403: refused, with the status line;
 // - 429 and 503: asked again once the server's Retry-After has passed (bounded by the
-//   stall limit), nothing else started meanwhile; such an answer to a request made after
-//   the last one counts a strike, and three strikes with no sheet between end the fetching;
-// - any other 5xx, a body cut short of its Content-Length and a silence are tried once
-//   more, and then the transfer failed; a silence counts a strike as over FTP;
+//   stall limit), nothing else started meanwhile;
+// - any other 5xx, a body cut short of its Content-Length, a silence of the stall limit
+//   and a broken connection are tried once more, and then the transfer failed;
+// - a 429, a 503, a silence or a broken connection counts a strike, as over FTP, but once
+//   for all the requests on their way at the time (one connection carries them all);
+//   three strikes with nothing answered between end the fetching;
 // - a 200 whose body is no PDF (a server's "not found" page) is not a sheet;
 // - redirects are followed five times at most, and never from https to http;
 // - a host not found, a connection refused or a certificate not verified ends the

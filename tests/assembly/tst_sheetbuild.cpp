@@ -1,7 +1,9 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "assembly/SheetBuild.h"
 #include "platform/WorkerThread.h"
+#include "sources/SourceProbe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -205,7 +207,7 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
 {
     // Fetching, text extraction and naming overlap and finish in any order; the
     // output must be what one sheet after the other would give.
-    QTest::addColumn<QString>("source"); // share, or ftp:<connections>:<limit per address>
+    QTest::addColumn<QString>("source"); // share, web, or ftp:<connections>:<limit per address>
     QTest::addColumn<bool>("metric");
     // clang-format off
     QTest::newRow("share, English") << "share" << false;
@@ -213,6 +215,8 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
     QTest::newRow("FTP, one connection") << "ftp:1:0" << false;
     QTest::newRow("FTP, four connections, Metric") << "ftp:4:0" << true;
     QTest::newRow("FTP, four asked, one allowed") << "ftp:4:1" << false;
+    QTest::newRow("nginx, HTTP/2, English") << "web" << false;
+    QTest::newRow("nginx, HTTP/2, Metric") << "web" << true;
     // clang-format on
 }
 
@@ -244,8 +248,19 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     writeFile(m_out, "an earlier output, replaced without a question");
 
     std::unique_ptr<FtpServer> server;
+    QTemporaryDir certificates;
+    std::unique_ptr<NginxServer> nginx;
     BuildConfig config = shareConfig();
-    if (!share) {
+    if (source == "web") {
+        nginx = std::make_unique<NginxServer>(m_box->dir.filePath("Geod"),
+                                              makeTestCertificates(certificates.path()));
+        QVERIFY2(nginx->start(), qPrintable(nginx->error()));
+        config.settings.sources = SourceSettings();
+        config.settings.sources.webUrl = nginx->url();
+        config.settings.sources.caFile = certificates.filePath("ca.pem");
+        config.mode = discoverSource(config.settings.sources, m_fso).mode;
+        QCOMPARE(config.mode, SourceMode::Web);
+    } else if (!share) {
         FtpServer::Options options;
         options.maxConsPerIp = source.section(':', 2).toInt();
         server = std::make_unique<FtpServer>(m_box->dir.path(), options);
@@ -268,6 +283,24 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     QCOMPARE(gsidsOf(m_out), order);
     QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
     QVERIFY(m_ui.messages.isEmpty());
+    if (!nginx)
+        return;
+    // Every sheet asked for once, over HTTP/2, all on one connection; start-up's look on
+    // another.
+    QSet<qint64> connections;
+    QStringList asked;
+    for (const NginxServer::Request &r : nginx->requests()) {
+        QCOMPARE(r.protocol, "HTTP/2.0");
+        connections << r.connection;
+        if (r.request.startsWith("GET "))
+            asked << r.request.section('_', -1);
+    }
+    QCOMPARE(connections.size(), 2);
+    asked.sort();
+    QStringList expected = gsids.replaceInStrings(QRegularExpression("$"), ".pdf");
+    expected.removeAll("../GSID_.pdf"); // names no sheet: never asked for
+    expected.sort();
+    QCOMPARE(asked, expected);
 }
 
 void TestSheetBuild::bookmarksPointAtEachSheet_data()

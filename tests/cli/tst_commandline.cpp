@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "TestSupport.h"
 #include "Version.h"
 
@@ -73,7 +74,8 @@ void TestCommandLine::init()
     m_env = QProcessEnvironment::systemEnvironment();
     for (const char *name :
          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "BRINDLEWICK_SHARE_DIR",
-          "BRINDLEWICK_FTP_HOST", "BRINDLEWICK_FTP_CONNECTIONS", "BRINDLEWICK_FTP_MODE"})
+          "BRINDLEWICK_FTP_HOST", "BRINDLEWICK_FTP_CONNECTIONS", "BRINDLEWICK_FTP_MODE",
+          "BRINDLEWICK_WEB_URL", "BRINDLEWICK_CA_FILE"})
         m_env.remove(name);
     m_env.insert("XDG_CONFIG_HOME", box("config"));
     m_env.insert("XDG_CONFIG_DIRS", box("no-system"));
@@ -148,7 +150,7 @@ void TestCommandLine::exitStatus_data()
 {
     QTest::addColumn<QByteArray>("list");       // list.txt; a null array: none
     QTest::addColumn<QStringList>("arguments"); // @BOX@: the sandbox, @WS@: the workspace
-    QTest::addColumn<QStringList>("variables"); // NAME=value; @FTP@: a server of the share
+    QTest::addColumn<QStringList>("variables"); // NAME=value; @FTP@, @WEB@: a server of the share
     QTest::addColumn<QByteArray>("pdftk");      // a stand-in's script; "-": not runnable
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("told");       // a line of standard error
@@ -167,6 +169,7 @@ void TestCommandLine::exitStatus_data()
     QTest::newRow("Metric") << QByteArray("100 200 300") << QStringList{"--metric", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"};
     QTest::newRow("long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--output=out.pdf", "--", "list.txt"} << QStringList{} << QByteArray() << 0 << "" << QByteArray() << all;
     QTest::newRow("from the FTP server") << QByteArray("100 200 300") << build << (noShare + QStringList{"BRINDLEWICK_FTP_HOST=@FTP@"}) << QByteArray() << 0 << "" << QByteArray() << all;
+    QTest::newRow("from the web server") << QByteArray("100 200 300") << build << (noShare + QStringList{"BRINDLEWICK_WEB_URL=@WEB@"}) << QByteArray() << 0 << "" << QByteArray() << all;
     QTest::newRow("unknown setting told") << QByteArray("100 200 300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all;
     QTest::newRow("empty list") << QByteArray("GSID:100 none\n") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No GSID was found in @BOX@/list.txt; no output file was written." << QByteArray() << QStringList{};
     QTest::newRow("unreadable list") << QByteArray() << build << QStringList{} << QByteArray() << 2 << "brindlewick: Unable to read the file @BOX@/list.txt." << QByteArray() << QStringList{};
@@ -194,6 +197,7 @@ void TestCommandLine::exitStatus()
     if (!list.isNull())
         writeFile(box("list.txt"), list);
     std::unique_ptr<FtpServer> server;
+    std::unique_ptr<NginxServer> web;
     for (const QString &pair : std::as_const(variables)) {
         const QString name = pair.section('=', 0, 0);
         QString value = expand(pair.section('=', 1));
@@ -209,6 +213,12 @@ void TestCommandLine::exitStatus()
                 server = std::make_unique<FtpServer>(box());
                 QVERIFY(server->start());
                 value = server->host();
+            } else if (value == "@WEB@") {
+                QVERIFY(QDir().mkpath(box("tls")));
+                web = std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
+                QVERIFY2(web->start(), qPrintable(web->error()));
+                value = web->url();
+                m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
             }
             m_env.insert(name, value);
         }

@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "startup/CommandLine.h"
@@ -21,7 +22,7 @@ class TestStartup : public QObject {
 private slots:
     void init();
     void cleanup() { m_window.reset(); }
-    void shareFirstThenFtp();
+    void shareThenWebThenFtp();
     void neitherSourceIsFatal();
     void workspaceNames_data();
     void workspaceNames();
@@ -58,20 +59,29 @@ void TestStartup::init()
     QDir().mkpath(m_box->share());
 }
 
-void TestStartup::shareFirstThenFtp()
+void TestStartup::shareThenWebThenFtp()
 {
-    // The share wins even when the FTP server answers; FTP only without it.
+    // The share wins even when the servers answer; the web server without it; FTP only
+    // without both.
     FtpServer server(m_box->dir.path());
     QVERIFY(server.start());
+    QTemporaryDir certificates;
+    NginxServer web(m_box->dir.path(), makeTestCertificates(certificates.path()));
+    QVERIFY2(web.start(), qPrintable(web.error()));
     Settings settings = m_box->settings();
     settings.sources.ftpHost = server.host();
-    for (const SourceMode expected : {SourceMode::Share, SourceMode::Ftp}) {
+    settings.sources.webUrl = web.url();
+    settings.sources.caFile = certificates.filePath("ca.pem");
+    for (const SourceMode expected : {SourceMode::Share, SourceMode::Web, SourceMode::Ftp}) {
         QVERIFY(load(settings));
         QCOMPARE(m_window->sourceMode(), expected);
         QVERIFY(m_ui.messages.isEmpty());
         QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
         m_window.reset();
-        QDir(m_box->share()).removeRecursively();
+        if (expected == SourceMode::Share)
+            QDir(m_box->share()).removeRecursively();
+        else
+            web.stop();
     }
 }
 
@@ -80,11 +90,20 @@ void TestStartup::neitherSourceIsFatal()
     QDir(m_box->share()).removeRecursively();
     QDir().mkpath(m_box->workspace());
     writeFile(m_box->workspace() + "keep.pdf", "x");
-    QVERIFY(!load(m_box->settings()));
+    Settings settings = m_box->settings();
+    settings.sources.webUrl = "https://127.0.0.1:1/geod/";
+    QVERIFY(!load(settings));
     QVERIFY(m_ui.ended);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].title, "Error");
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
+    // What was tried, in turn, and why each failed.
+    const QStringList tried = m_ui.messages[0].details.split('\n');
+    QCOMPARE(tried.mid(0, 2),
+             QStringList({"The share folder " + m_box->share() + " cannot be seen.",
+                          "The web server https://127.0.0.1:1/geod/ could not be used. Could not "
+                          "connect to the web server 127.0.0.1:1: Connection refused."}));
+    QVERIFY(tried.value(2).startsWith("The FTP server 127.0.0.1:1 "));
     QVERIFY(QFile::exists(m_box->workspace() + "keep.pdf"));
     QVERIFY(!m_window->isVisible());
 }

@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "platform/WorkerThread.h"
@@ -635,7 +636,8 @@ void TestFrmMain::continueReportsMissingSheets()
 
 void TestFrmMain::continueOverFtpKeepsTheList_data()
 {
-    // No share: the sheets come from an FTP server, which changes after start-up.
+    // No share: the sheets come from an FTP server (or a web server), which changes after
+    // start-up.
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("message");
     const QString unable = "Unable to locate either Network or FTP directories.";
@@ -644,6 +646,7 @@ void TestFrmMain::continueOverFtpKeepsTheList_data()
     QTest::newRow("server gone") << "gone" << unable;
     QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the FTP server: 100";
     QTest::newRow("one connection per address") << "one" << "";
+    QTest::newRow("web: edition folder missing") << "web, no folder" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the web server: 100\nNot one of them is on the web server: its folder @WEB@PDF%20Single%20Sheet/ may be missing.";
     // clang-format on
 }
 
@@ -654,17 +657,26 @@ void TestFrmMain::continueOverFtpKeepsTheList()
     QDir(m_box->share()).removeRecursively();
     const QString root = m_box->dir.filePath("ftp");
     QDir().mkpath(root);
-    if (change != "no folder")
+    const bool web = change.startsWith("web");
+    if (!change.endsWith("no folder"))
         writeSheets(root + "/Geod", {station("500", "ECHO", "A, B")});
     FtpServer::Options options;
     options.maxConsPerIp = change == "one" ? 1 : 0;
     FtpServer server(root, options);
     QVERIFY(server.start());
+    QTemporaryDir certificates;
+    NginxServer nginx(root, makeTestCertificates(certificates.path()));
     Settings settings = m_box->settings();
     settings.sources.ftpHost = server.host();
+    if (web) {
+        QVERIFY2(nginx.start(), qPrintable(nginx.error()));
+        settings.sources.webUrl = nginx.url();
+        settings.sources.caFile = certificates.filePath("ca.pem");
+        message.replace("@WEB@", nginx.url());
+    }
     m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
     QVERIFY(m_window->Form_Load());
-    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
+    QCOMPARE(m_window->sourceMode(), web ? SourceMode::Web : SourceMode::Ftp);
     if (change == "gone")
         server.stop();
     typeAndAdd(change == "one" ? "500" : "100");
@@ -682,10 +694,10 @@ void TestFrmMain::continueOverFtpKeepsTheList()
     QCOMPARE(m_ui.messages[0].text, message);
     QCOMPARE(shownEntries(), QStringList{"100"});
     QCOMPARE(edit("txtOutFile")->text(), out);
-    if (change != "no folder")
+    if (!change.endsWith("no folder"))
         return;
     // The folder is there now, with the sheet: the next Continue builds.
-    writeSheets(root + "/Geod", {station("100", "ZULU", "A, B")});
+    writeSheets(root + (web ? "" : "/Geod"), {station("100", "ZULU", "A, B")});
     build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
