@@ -104,9 +104,12 @@ QString CommandLineOptions::helpText(const QProcessEnvironment &env)
         "Progress and messages go to standard error. The GSIDs whose sheets are not in\n"
         "the output go to standard output, one per line, to be fed back in.\n"
         "\n"
-        "Settings (the data-sheet share and FTP server), first match wins:\n"
-        "  the environment: BRINDLEWICK_SHARE_DIR, BRINDLEWICK_FTP_HOST,\n"
-        "                   BRINDLEWICK_FTP_CONNECTIONS, BRINDLEWICK_FTP_MODE\n");
+        "Settings (the data-sheet share, web server and FTP server, tried in that\n"
+        "order), first match wins:\n"
+        "  the environment: BRINDLEWICK_SHARE_DIR, BRINDLEWICK_WEB_URL,\n"
+        "                   BRINDLEWICK_WEB_CONNECTIONS, BRINDLEWICK_CA_FILE,\n"
+        "                   BRINDLEWICK_FTP_HOST, BRINDLEWICK_FTP_CONNECTIONS,\n"
+        "                   BRINDLEWICK_FTP_MODE\n");
     for (const QString &file : files)
         text += QStringLiteral("  ") + file + QLatin1Char('\n');
     text += QStringLiteral(
