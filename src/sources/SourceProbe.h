@@ -12,6 +12,7 @@ struct SourceChoice {
 };
 
 // Start-up's choice of the source: the share first, then the web server, then the FTP
-// server, each only when it is set. The FTP server's log-in is closed again once it has answered: a
-// server may allow one connection per address, and every build connects anew.
+// server, each only when it is set. The FTP server's log-in is closed again once it has
+// answered: a server may allow one connection per address, and every build connects
+// anew. So is the web server's look (probeWebServer).
 SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso);

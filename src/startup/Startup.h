@@ -21,9 +21,9 @@ struct StartUp {
 };
 
 // The start-up sequence of the window and of the command line alike: the source is
-// chosen (the share, then the web server, then the FTP server, each when set), then the workspace
-// taken and emptied of what a run that ended without its clean-up left. When no source answers, the
-// workspace is not touched.
+// chosen (the share, then the web server, then the FTP server, each when set), then the
+// workspace taken and emptied of what a run that ended without its clean-up left. When
+// no source answers, the workspace is not touched.
 StartUp startUp(const Settings &settings, FileSystem &fso);
 
 QString sourceFailureMessage();
