@@ -1,9 +1,11 @@
 // One Continue in the real window, offscreen, with the real tools:
-//   bench_build <share folder | ftp host:port> <gsid file> <output.pdf> <temp folder>
+//   bench_build <share folder | ftp host:port | https://web/url/> <gsid file> <output.pdf> <temp
+//   folder>
 // The list comes in through the command line, as a user's would; only Continue is
 // timed, from the click to the window ready again. A 10 ms timer records the longest
 // time the event loop went without running meanwhile. The FTP connections come from
-// BRINDLEWICK_FTP_CONNECTIONS (default 4), the bookmarks are left out with
+// BRINDLEWICK_FTP_CONNECTIONS (default 4), a web server's authority from
+// BRINDLEWICK_CA_FILE, the bookmarks are left out with
 // BRINDLEWICK_BOOKMARKS=0. Prints one line of key=value figures;
 // fails when the build reports anything.
 #include "ScriptedInteraction.h"
@@ -46,8 +48,11 @@ int main(int argc, char *argv[])
     Settings settings;
     settings.programDir = programFolder();
     const bool share = QFileInfo(args[1]).isDir();
+    const bool web = args[1].startsWith("https://");
     settings.sources.shareDir = share ? args[1] + "/" : "/nonexistent/share/";
-    settings.sources.ftpHost = share ? QString() : args[1];
+    settings.sources.ftpHost = share || web ? QString() : args[1];
+    settings.sources.webUrl = web ? args[1] : QString();
+    settings.sources.caFile = qEnvironmentVariable("BRINDLEWICK_CA_FILE");
     settings.tempRoot = QDir(args[4]).absolutePath(); // the workspace is made in it
     // Bookmarks as the settings would give them: on unless turned off.
     settings.bookmarks = qEnvironmentVariable("BRINDLEWICK_BOOKMARKS") != "0";
@@ -57,8 +62,9 @@ int main(int argc, char *argv[])
     FileSystem fso;
     ScriptedInteraction ui;
     frmMain window(settings, {args[2]}, fso, ui);
-    if (!window.Form_Load() ||
-        window.sourceMode() != (share ? SourceMode::Share : SourceMode::Ftp)) {
+    if (!window.Form_Load() || window.sourceMode() != (share ? SourceMode::Share
+                                                       : web ? SourceMode::Web
+                                                             : SourceMode::Ftp)) {
         std::fprintf(stderr, "bench_build: the source %s was not taken\n", qPrintable(args[1]));
         return 1;
     }

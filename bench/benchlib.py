@@ -116,6 +116,84 @@ class VsftpdServer:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+def make_certificates(folder):
+    """A certificate authority and a server certificate for 127.0.0.1 it signed, as the
+    tests make them (tests/support/TestCertificates); returns (ca, cert, key)."""
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature\nextendedKeyUsage=serverAuth\n")
+    for step in (["req", "-x509"] + ec + ["-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+                                          "-subj", "/CN=Brindlewick bench authority"],
+                 ["req"] + ec + ["-keyout", "server.key", "-out", "server.csr",
+                                 "-subj", "/CN=127.0.0.1"],
+                 ["x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                  "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile",
+                  "server.ext"]):
+        subprocess.run(["openssl"] + step, cwd=folder, check=True, capture_output=True)
+    return tuple(os.path.join(folder, name) for name in ("ca.pem", "server.pem", "server.key"))
+
+
+class NginxServer:
+    """nginx serving root at https://127.0.0.1:<port>/geod/ over TLS and HTTP/2, as the
+    tests run it (tests/support/NginxServer): no root needed, no master process, its
+    configuration and logs in a folder of its own. Ready once its pid file is there."""
+
+    def __init__(self, root, cert, key):
+        self.dir = tempfile.mkdtemp(prefix="nginx-")
+        for attempt in range(5):
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.1", 0))
+                self.port = probe.getsockname()[1]
+            conf = os.path.join(self.dir, "nginx.conf")
+            temps = "".join("    %s_temp_path %s/%s;\n" % (t, self.dir, t)
+                            for t in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+            with open(conf, "w") as f:
+                f.write("daemon off;\nmaster_process off;\npid %s/nginx.pid;\n"
+                        "events { worker_connections 1024; }\nhttp {\n%s    access_log off;\n"
+                        "    server {\n        listen 127.0.0.1:%d ssl http2;\n"
+                        "        ssl_certificate %s;\n        ssl_certificate_key %s;\n"
+                        "        location /geod/ { alias %s/; }\n    }\n}\n"
+                        % (self.dir, temps, self.port, cert, key, root.rstrip("/")))
+            self.process = subprocess.Popen(
+                ["/usr/sbin/nginx", "-e", os.path.join(self.dir, "error.log"), "-p", self.dir,
+                 "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pid = os.path.join(self.dir, "nginx.pid")
+            while self.process.poll() is None and not os.path.exists(pid):
+                time.sleep(0.01)
+            if self.process.poll() is None:
+                return
+        sys.exit("nginx did not start")
+
+    @property
+    def url(self):
+        return "https://127.0.0.1:%d/geod/" % self.port
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class DelayProxy:
+    """bench/delayproxy.py in front of a port on 127.0.0.1: every chunk held back
+    delay_ms each way."""
+
+    def __init__(self, port, delay_ms):
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(ROOT, "bench/delayproxy.py"), str(port),
+             str(delay_ms)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("port "):
+            self.stop()
+            sys.exit("the delaying proxy did not start")
+        self.port = int(line.split()[1])
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
 def median(values):
     return statistics.median(values)
 

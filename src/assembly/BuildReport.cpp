@@ -214,7 +214,7 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
     case NothingFetched:
         return UserMessage::error(
             lost + QStringLiteral("No data sheet could be fetched; no output file was written.\n") +
-                missingText(),
+                missingText() + (problem.isEmpty() ? QString() : QLatin1Char('\n') + problem),
             missingWords);
     case NothingReadable:
         return UserMessage::error(QStringLiteral("None of the data sheets fetched could be "

@@ -9,6 +9,7 @@
 #include "platform/WorkerThread.h"
 #include "sources/FtpSource.h"
 #include "sources/ShareSource.h"
+#include "sources/WebSource.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -124,6 +125,8 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     const SourceSettings &sources = m_config.settings.sources;
     if (m_config.mode == SourceMode::Ftp)
         m_source = new FtpSource(sources, where.folder, m_config.memory);
+    else if (m_config.mode == SourceMode::Web)
+        m_source = new WebSource(sources, where.folder);
     else
         m_source = new ShareSource(where.folder, m_fso, sources.stallSeconds);
     BuildScheduler::Settings settings;
@@ -148,6 +151,20 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     m_source->open();
 }
 
+QString SheetBuild::noneOnTheWebServer() const
+{
+    // A web server cannot list a folder: a missing edition folder answers 404 for all.
+    const QList<BuildReport::Missing> missing = m_scheduler->missing();
+    if (m_config.mode != SourceMode::Web || missing.size() != m_gsids.size() ||
+        std::any_of(missing.cbegin(), missing.cend(), [](const BuildReport::Missing &m) {
+            return m.cause != MissingCause::NotOnSource;
+        }))
+        return QString();
+    return QStringLiteral("Not one of them is on the web server: its folder ") +
+           webAddress(m_config.settings.sources.webUrl, paths().folder) +
+           QStringLiteral(" may be missing.");
+}
+
 void SheetBuild::onOpened(const FetchResult &result)
 {
     if (!m_running)
@@ -156,10 +173,13 @@ void SheetBuild::onOpened(const FetchResult &result)
     const QString host = sources.ftpHost;
     if (!result.ok() && m_scheduler->sourceLost()) {
         // It refused us, or never answered: that is the news, not the folder.
+        const bool web = m_config.mode == SourceMode::Web;
         finish(BuildReport::SourceMissing, m_scheduler->sourceLost()->sentence(),
-               QStringLiteral("The FTP server ") + host +
-                   QStringLiteral(" was asked for the folder ") + paths().folder +
-                   QLatin1Char('.'));
+               web ? QString(QStringLiteral("The web server was asked for ") + sources.webUrl +
+                             QLatin1Char('.'))
+                   : QStringLiteral("The FTP server ") + host +
+                         QStringLiteral(" was asked for the folder ") + paths().folder +
+                         QLatin1Char('.'));
         return;
     }
     if (!result.ok()) {
@@ -289,6 +309,7 @@ void SheetBuild::finish(BuildReport::Outcome outcome, const QString &problem,
             for (const QString &gsid : std::as_const(m_gsids))
                 report.missing.append({gsid, MissingCause::TransferFailed, QString()});
         } else if (outcome != BuildReport::Stopped && outcome != BuildReport::SourceMissing) {
+            report.problem = report.problem.isEmpty() ? noneOnTheWebServer() : report.problem;
             // In list order: those the scheduler lost, and those the merge tool refused.
             QHash<QString, BuildReport::Missing> causes;
             for (const auto &m : m_scheduler->missing())

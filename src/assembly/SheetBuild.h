@@ -82,6 +82,9 @@ signals:
 
 private:
     void onOpened(const FetchResult &result);
+    // When the web server has not one sheet of the list, that its edition folder may be
+    // missing; else nothing.
+    QString noneOnTheWebServer() const;
     void merge();
     void onMerged(const MergeOutcome &outcome);
     void finish(BuildReport::Outcome outcome, const QString &problem = QString(),

@@ -136,8 +136,8 @@ QString CommandLineOptions::helpText(const QProcessEnvironment &env)
         "sheets are not in the output go to standard output, one per line, to be fed\n"
         "back in.\n"
         "\n"
-        "Settings (the data-sheet sources), first match wins: the environment (below),\n"
-        "then these files:\n");
+        "Settings (the data-sheet share, web server and FTP server, tried in that\n"
+        "order), first match wins: the environment (below), then these files:\n");
     for (const QString &file : settingsFiles(env))
         text += QStringLiteral("  ") + file + QLatin1Char('\n');
     text += QStringLiteral("\nEnvironment:\n");

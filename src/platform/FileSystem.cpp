@@ -178,7 +178,16 @@ FsResult FileSystem::moveFile(const QString &from, const QString &to)
     return FsResult::ok();
 }
 
-FsResult FileSystem::copyFile(const QString &from, const QString &to)
+QString FileSystem::tooLargeText(qint64 bytes, qint64 limit)
+{
+    const QString most =
+        QStringLiteral("the %1 MiB a data sheet may have; not taken").arg(limit >> 20);
+    if (bytes < 0)
+        return QStringLiteral("more than ") + most;
+    return QStringLiteral("%1 MiB, more than ").arg(double(bytes) / (1 << 20), 0, 'f', 1) + most;
+}
+
+FsResult FileSystem::copyFile(const QString &from, const QString &to, qint64 limit)
 {
     QString why;
     int code = 0;
@@ -190,16 +199,25 @@ FsResult FileSystem::copyFile(const QString &from, const QString &to)
         failure.local = true;
         return failure;
     };
+    // A huge file under a sheet's name must not fill the workspace's disk.
+    const auto tooLarge = [limit](qint64 bytes) {
+        return FsResult::failed(tooLargeText(bytes, limit), false, EFBIG);
+    };
+    if (limit >= 0 && source->size() > limit)
+        return tooLarge(source->size());
     ScratchFile target(to);
     if (!target.open())
         return local(target);
     char buffer[64 * 1024];
-    for (;;) {
+    for (qint64 copied = 0;;) {
         const qint64 n = source->read(buffer, sizeof buffer);
         if (n < 0)
             return FsResult::failed(source->errorString());
         if (n == 0)
             break;
+        copied += n;
+        if (limit >= 0 && copied > limit)
+            return tooLarge(-1); // it grew while it was copied
         if (!target.write(buffer, n))
             return local(target);
     }

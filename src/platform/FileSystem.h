@@ -57,8 +57,9 @@ public:
     virtual FsResult moveFile(const QString &from, const QString &to);
     // Copies into the workspace, in place of whatever stands at the destination; a
     // broken copy leaves no partial destination behind. The source must be a regular
-    // file: a pipe or a device standing in its place is refused, never read.
-    virtual FsResult copyFile(const QString &from, const QString &to);
+    // file: a pipe or a device standing in its place is refused, never read. A source
+    // larger than limit bytes (when given) is not copied: EFBIG, its size in the words.
+    virtual FsResult copyFile(const QString &from, const QString &to, qint64 limit = -1);
     // Opens an existing regular file for reading; null with the reason in error
     // otherwise. A pipe, a device or a folder is refused without being opened for
     // reading, so it can never block the program.
@@ -70,4 +71,7 @@ public:
     static QString baseName(const QString &path);
     // A failure's cause in plain words, for a message: "the disk is full".
     static QString causeText(const FsResult &result);
+    // "80.0 MiB, more than the 64 MiB a data sheet may have; not taken"; bytes < 0: the
+    // size is not known, only that it is more.
+    static QString tooLargeText(qint64 bytes, qint64 limit);
 };

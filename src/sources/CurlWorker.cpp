@@ -141,6 +141,8 @@ size_t CurlWorker::onData(char *data, size_t size, size_t count, void *transfer)
     if (!t->file->write(data, bytes))
         return 0;
     const auto now = CurlClock::now();
+    if (t->head.size() < 8)
+        t->head += QByteArray(data, qMin<qint64>(bytes, 8 - t->head.size()));
     if (t->received == 0)
         t->worker->noteWait(msSince(t->heard, now));
     t->received += bytes;

@@ -19,6 +19,7 @@ struct CurlTransfer {
     CurlClock::time_point heard; // the last reply, header or data
     qint64 received = 0;
     qint64 announced = -1;            // the size the server gave as the transfer began
+    QByteArray head;                  // the body's first bytes, for a look at what came
     bool tooLarge = false;            // cut off at the largest size a sheet may have
     bool silenced = false;            // ended by the watchdog
     bool passive = false;             // FTP: started in passive mode
@@ -79,6 +80,8 @@ protected:
     // put back in the queue first, so that it is answered with the others.
     void giveUp(const SourceLoss &why);
     void setCapacity(int capacity);
+    // No transfer starts before then: the server asked for a pause.
+    void holdUntil(CurlClock::time_point until) { m_resumeAt = qMax(m_resumeAt, until); }
     int capacity() const { return m_capacity; }
     qsizetype activeCount() const { return m_active.size(); }
     int stallSeconds() const { return m_stallMs / 1000; }

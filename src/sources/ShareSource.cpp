@@ -147,7 +147,7 @@ void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
             job = shared->queue.front();
             shared->queue.pop_front();
         }
-        const FsResult copied = shared->fso.copyFile(job.from, job.to);
+        const FsResult copied = shared->fso.copyFile(job.from, job.to, FetchResult::MaxSheetBytes);
         FetchResult result;
         if (!copied) {
             result.kind = copied.notFound ? FetchResult::NotOnSource

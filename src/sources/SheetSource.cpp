@@ -62,6 +62,8 @@ QString SourceLoss::sentence() const
         return who +
                QStringLiteral(" never opened the data connection of active mode (FtpMode=active); "
                               "with FtpMode=auto the program would try passive mode.");
+    case ServerError:
+        return withReply(who + QStringLiteral(" answered with an error"), said);
     }
     return QString();
 }

@@ -45,6 +45,7 @@ struct SourceLoss {
         CertificateNotVerified,    // TLS: the server's certificate could not be verified
         TlsNotOffered,             // TLS is required and the server would not begin it
         DataConnectionNeverCame,   // active FTP: the server's data connections never arrived
+        ServerError,               // a web server answered with an error status, again and again
     };
     Kind kind = StoppedAnswering;
     SourceMode source = SourceMode::Share;

@@ -1,6 +1,7 @@
 #include "SourceProbe.h"
 
 #include "FtpConnection.h"
+#include "WebSource.h"
 #include "platform/FileSystem.h"
 
 #include <QStringList>
@@ -18,6 +19,17 @@ SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
         tried << QStringLiteral("The share folder ") + settings.shareDir +
                      QStringLiteral(" cannot be seen.");
         choice.tried.append({SourceMode::Share, settings.shareDir, false, tried.last()});
+    }
+    if (!settings.webUrl.isEmpty()) {
+        const std::optional<SourceLoss> loss = probeWebServer(settings);
+        if (!loss) {
+            choice.mode = SourceMode::Web;
+            choice.tried.append({SourceMode::Web, settings.webUrl, true, {}});
+            return choice;
+        }
+        tried << QStringLiteral("The web server ") + settings.webUrl +
+                     QStringLiteral(" could not be used. ") + loss->sentence();
+        choice.tried.append({SourceMode::Web, settings.webUrl, false, tried.last()});
     }
     if (!settings.ftpHost.isEmpty()) {
         FtpConnection ftp(settings);

@@ -21,7 +21,8 @@ struct SourceChoice {
     QList<Tried> tried; // in the order tried; the last is the choice, when there is one
 };
 
-// Start-up's choice of the source: the share first, then the FTP server, each only
-// when it is set. The FTP server's log-in is closed again once it has answered: a
-// server may allow one connection per address, and every build connects anew.
+// Start-up's choice of the source: the share first, then the web server, then the FTP
+// server, each only when it is set. The FTP server's log-in is closed again once it has
+// answered: a server may allow one connection per address, and every build connects
+// anew. So is the web server's look (probeWebServer).
 SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso);

@@ -22,10 +22,10 @@ struct StartUp {
 };
 
 // The start-up sequence of the window and of the command line alike: the source is
-// chosen (the share, then the FTP server, each when set), then the workspace taken and
-// emptied of what a run that ended without its clean-up left. When no source answers,
-// the workspace is not touched. sourceChosen, when given, is called once a source
-// answered and before the workspace is taken.
+// chosen (the share, then the web server, then the FTP server, each when set), then the
+// workspace taken and emptied of what a run that ended without its clean-up left. When no source
+// answers, the workspace is not touched. sourceChosen, when given, is called once a source answered
+// and before the workspace is taken.
 StartUp startUp(const Settings &settings, FileSystem &fso,
                 const std::function<void()> &sourceChosen = {});
 

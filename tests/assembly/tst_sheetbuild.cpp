@@ -1,7 +1,9 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "assembly/SheetBuild.h"
 #include "platform/WorkerThread.h"
+#include "sources/SourceProbe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,7 +31,7 @@ public:
     QStringList blockedNames; // the sheets whose copies block
     std::atomic<bool> entered{false};
 
-    FsResult copyFile(const QString &from, const QString &to) override
+    FsResult copyFile(const QString &from, const QString &to, qint64 limit) override
     {
         if (blockedNames.contains(QFileInfo(from).fileName())) {
             entered = true;
@@ -37,7 +39,7 @@ public:
             fifo.open(QIODevice::ReadOnly); // blocks until release()
             fifo.readAll();
         }
-        return FileSystem::copyFile(from, to);
+        return FileSystem::copyFile(from, to, limit);
     }
     // Lets every blocked copy go on, those that reach the pipe later too, and waits
     // until they have.
@@ -205,13 +207,14 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
 {
     // Fetching, text extraction and naming overlap and finish in any order; the
     // output must be what one sheet after the other would give.
-    QTest::addColumn<QString>("source"); // share, or ftp:<connections>
+    QTest::addColumn<QString>("source"); // share, web, or ftp:<connections>
     QTest::addColumn<bool>("metric");
     // clang-format off
     QTest::newRow("share, English") << "share" << false;
-    QTest::newRow("share, Metric") << "share" << true;
     QTest::newRow("FTP, one connection") << "ftp:1" << false;
     QTest::newRow("FTP, four connections, Metric") << "ftp:4" << true;
+    QTest::newRow("nginx, HTTP/2, English") << "web" << false;
+    QTest::newRow("nginx, HTTP/2, Metric") << "web" << true;
     // clang-format on
 }
 
@@ -243,8 +246,19 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     writeFile(m_out, "an earlier output, replaced without a question");
 
     std::unique_ptr<FtpServer> server;
+    QTemporaryDir certificates;
+    std::unique_ptr<NginxServer> nginx;
     BuildConfig config = shareConfig();
-    if (!share) {
+    if (source == "web") {
+        nginx = std::make_unique<NginxServer>(m_box->dir.filePath("Geod"),
+                                              makeTestCertificates(certificates.path()));
+        QVERIFY2(nginx->start(), qPrintable(nginx->error()));
+        config.settings.sources = SourceSettings();
+        config.settings.sources.webUrl = nginx->url();
+        config.settings.sources.caFile = certificates.filePath("ca.pem");
+        config.mode = discoverSource(config.settings.sources, m_fso).mode;
+        QCOMPARE(config.mode, SourceMode::Web);
+    } else if (!share) {
         server = std::make_unique<FtpServer>(m_box->dir.path());
         QVERIFY(server->start());
         config = ftpConfig(*server, source.section(':', 1).toInt());
@@ -265,6 +279,24 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     QCOMPARE(gsidsOf(m_out), order);
     QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
     QVERIFY(m_ui.messages.isEmpty());
+    if (!nginx)
+        return;
+    // Every sheet asked for once, over HTTP/2, all on one connection; start-up's look on
+    // another.
+    QSet<qint64> connections;
+    QStringList asked;
+    for (const NginxServer::Request &r : nginx->requests()) {
+        QCOMPARE(r.protocol, "HTTP/2.0");
+        connections << r.connection;
+        if (r.request.startsWith("GET "))
+            asked << r.request.section('_', -1);
+    }
+    QCOMPARE(connections.size(), 2);
+    asked.sort();
+    QStringList expected = gsids.replaceInStrings(QRegularExpression("$"), ".pdf");
+    expected.removeAll("../GSID_.pdf"); // names no sheet: never asked for
+    expected.sort();
+    QCOMPARE(asked, expected);
 }
 
 void TestSheetBuild::bookmarksPointAtEachSheet_data()
@@ -553,7 +585,6 @@ void TestSheetBuild::ftpServerMisbehaves_data()
     QTest::newRow("goes away after 3 sheets") << "end" << int(BuildReport::Written) << QStringList{"*"}
         << "Could not connect to the FTP server @HOST@: Connection refused.";
     QTest::newRow("never answers RETR") << "silent retr" << int(BuildReport::NothingFetched) << QStringList{"*"} << silent;
-    QTest::newRow("has none of them") << "none" << int(BuildReport::NothingFetched) << QStringList{"*"} << "";
     QTest::newRow("loses data connections") << "lose" << int(BuildReport::Written) << QStringList{} << "";
     QTest::newRow("cuts a sheet short") << "cut" << int(BuildReport::Written) << QStringList{"@7"} << "";
     // The wait for it holds up the others: not theirs to count as silence.
@@ -572,8 +603,6 @@ void TestSheetBuild::ftpServerMisbehaves()
     QFETCH(QStringList, missing);
     QFETCH(QString, lost);
     QStringList gsids = writeManySheets(40);
-    if (how == "none")
-        gsids.replaceInStrings(QRegularExpression("^"), "9");
     FtpServer::Options options;
     options.endAfter = how == "end" ? 3 : -1;
     options.silentRetr = how == "silent retr";

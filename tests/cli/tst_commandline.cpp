@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "TestSupport.h"
 #include "Version.h"
 
@@ -78,7 +79,8 @@ void TestCommandLine::init()
     m_env = QProcessEnvironment::systemEnvironment();
     for (const char *name :
          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "BRINDLEWICK_SHARE_DIR",
-          "BRINDLEWICK_FTP_HOST", "BRINDLEWICK_FTP_CONNECTIONS", "BRINDLEWICK_FTP_MODE"})
+          "BRINDLEWICK_FTP_HOST", "BRINDLEWICK_FTP_CONNECTIONS", "BRINDLEWICK_FTP_MODE",
+          "BRINDLEWICK_WEB_URL", "BRINDLEWICK_CA_FILE"})
         m_env.remove(name);
     m_env.insert("XDG_CONFIG_HOME", box("config"));
     m_env.insert("XDG_CONFIG_DIRS", box("no-system"));
@@ -167,7 +169,8 @@ void TestCommandLine::exitStatus_data()
 {
     QTest::addColumn<QByteArray>("list");       // list.txt, or standard input; null: none
     QTest::addColumn<QStringList>("arguments"); // @BOX@: the sandbox
-    QTest::addColumn<QStringList>("variables"); // NAME=value; @CONF@: the settings file's end
+    QTest::addColumn<QStringList>(
+        "variables"); // NAME=value; @CONF@: the settings file's end; @WEB@: nginx serving the share
     QTest::addColumn<QByteArray>("pdftk"); // a stand-in's script; @PROG@: the real one's folder
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("told");       // a line of standard error
@@ -183,6 +186,7 @@ void TestCommandLine::exitStatus_data()
     // clang-format off
     QTest::newRow("every sheet") << QByteArray("100 200,300") << build << QStringList{} << QByteArray() << 0 << "" << QByteArray() << all << 3;
     QTest::newRow("some missing") << QByteArray("300 900 100 800") << build << QStringList{} << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("800\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 4;
+    QTest::newRow("from the web server") << QByteArray("100 200 300") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_WEB_URL=@WEB@"} << QByteArray() << 0 << "" << QByteArray() << all << 3;
     QTest::newRow("Metric, long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--metric", "--report=report.json", "--output=out.pdf", "--", "list.txt"} << QStringList{} << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 3;
     // From standard input by the import's rules: a byte-order mark, commas and white space
     // of any kind, repeats weeded, no letters stripped ("GSID:400" is no GSID).
@@ -214,13 +218,20 @@ void TestCommandLine::exitStatus()
 
     if (!list.isNull())
         writeFile(box("list.txt"), list);
+    std::unique_ptr<NginxServer> web;
     for (const QString &pair : std::as_const(variables)) {
         const QString name = pair.section('=', 0, 0);
         const QString value = expand(pair.section('=', 1));
         if (name == "@CONF@")
             writeFile(box("config/brindlewick/brindlewick.conf"),
                       "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
-        else
+        else if (value == "@WEB@") {
+            QVERIFY(QDir().mkpath(box("tls")));
+            web = std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
+            QVERIFY2(web->start(), qPrintable(web->error()));
+            m_env.insert(name, web->url());
+            m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
+        } else
             m_env.insert(name, value);
     }
     const QString program =

@@ -88,9 +88,12 @@ void TestFileSystem::copyTakesThePlaceOfWhateverStandsThere()
         QVERIFY(QFile::remove(target));
     }
     QCOMPARE(readFile(elsewhere), "keep me");
-    // A missing source leaves nothing behind.
+    // A missing source, or one larger than a sheet may be, leaves nothing behind.
     const FsResult missing = fso.copyFile(dir.filePath("absent"), target);
     QVERIFY(!missing && missing.notFound);
+    QVERIFY(QFile::resize(source, 65 << 20)); // sparse: no time, no disk
+    const FsResult huge = fso.copyFile(source, target, 64 << 20);
+    QCOMPARE(huge.error, "65.0 MiB, more than the 64 MiB a data sheet may have; not taken");
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"elsewhere.txt", "source.pdf"}));
 }
 

@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "startup/CommandLine.h"
@@ -23,6 +24,7 @@ private slots:
     void init();
     void cleanup() { m_window.reset(); }
     void neitherSourceIsFatal_data();
+    void shareThenWebThenFtp();
     void neitherSourceIsFatal();
     void workspaceNames_data();
     void workspaceNames();
@@ -69,6 +71,32 @@ void TestStartup::neitherSourceIsFatal_data()
     QTest::newRow("no such host") << "ftp.example.invalid" << "The host name of the FTP server @HOST@ was not found.";
     QTest::newRow("no greeting") << "silent" << "The FTP server @HOST@ did not answer within 2 seconds.";
     // clang-format on
+}
+
+void TestStartup::shareThenWebThenFtp()
+{
+    // The share wins even when the servers answer; the web server without it; FTP only
+    // without both.
+    FtpServer server(m_box->dir.path());
+    QVERIFY(server.start());
+    QTemporaryDir certificates;
+    NginxServer web(m_box->dir.path(), makeTestCertificates(certificates.path()));
+    QVERIFY2(web.start(), qPrintable(web.error()));
+    Settings settings = m_box->settings();
+    settings.sources.ftpHost = server.host();
+    settings.sources.webUrl = web.url();
+    settings.sources.caFile = certificates.filePath("ca.pem");
+    for (const SourceMode expected : {SourceMode::Share, SourceMode::Web, SourceMode::Ftp}) {
+        QVERIFY(load(settings));
+        QCOMPARE(m_window->sourceMode(), expected);
+        QVERIFY(m_ui.messages.isEmpty());
+        QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
+        m_window.reset();
+        if (expected == SourceMode::Share)
+            QDir(m_box->share()).removeRecursively();
+        else
+            web.stop();
+    }
 }
 
 void TestStartup::neitherSourceIsFatal()

@@ -11,6 +11,7 @@ struct TestCertificates {
     QString error;       // why they could not be made; empty when they were
 
     bool ok() const { return error.isEmpty(); }
+    explicit operator bool() const { return ok(); }
 };
 
 // Makes them in folder (which must exist), valid from now for two days.

@@ -177,6 +177,46 @@ void FtpServer::stop()
     m_process.waitForFinished(5000);
 }
 
+bool WebServer::start()
+{
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    QStringList args{WEB_SERVER_SCRIPT, m_root, "--fault", m_fault};
+    if (!m_tls.certificate.isEmpty())
+        args << "--tls" << m_tls.certificate << m_tls.key;
+    m_process.start("/usr/bin/python3", args);
+    while (m_process.waitForReadyRead(30000)) {
+        if (!m_process.canReadLine())
+            continue;
+        const QByteArray line = m_process.readLine().trimmed();
+        m_port = line.startsWith("port ") ? quint16(line.mid(5).toUInt()) : 0;
+        return m_port != 0;
+    }
+    stop();
+    return false;
+}
+
+void WebServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+QString WebServer::url() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2/geod/")
+        .arg(m_tls.certificate.isEmpty() ? "http" : "https")
+        .arg(m_port);
+}
+
+QStringList WebServer::requests()
+{
+    while (m_process.canReadLine())
+        m_requests << QString::fromUtf8(m_process.readLine().trimmed());
+    return m_requests;
+}
+
 void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts)
 {
     for (const char *tool : {"pdftotext", "pdftk"}) {
@@ -208,10 +248,10 @@ FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)
     return FileSystem::replaceFile(from, to);
 }
 
-FsResult StubbornFileSystem::copyFile(const QString &from, const QString &to)
+FsResult StubbornFileSystem::copyFile(const QString &from, const QString &to, qint64 limit)
 {
     if (!copyError)
-        return FileSystem::copyFile(from, to);
+        return FileSystem::copyFile(from, to, limit);
     FsResult failure = FsResult::fromErrno(copyError);
     failure.local = true; // as when writing the copy fails
     return failure;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DataSheet.h"
+#include "TestCertificates.h"
 #include "platform/FileSystem.h"
 #include "startup/Settings.h"
 
@@ -88,6 +89,31 @@ private:
     QStringList m_retrieved;
 };
 
+// The tests' own plain HTTP/1.1 server (tests/support/webserver.py) on 127.0.0.1, serving
+// root at url(), over TLS with the certificates given, with the fault asked for (none: "").
+class WebServer {
+public:
+    WebServer(QString root, QString fault = QString(), TestCertificates tls = {})
+        : m_root(std::move(root)), m_fault(std::move(fault)), m_tls(std::move(tls))
+    {
+    }
+    ~WebServer() { stop(); }
+    bool start();
+    void stop();
+    // "https://127.0.0.1:<port>/geod/" (http:// without certificates)
+    QString url() const;
+    // "GET /geod/PDF%20Single%20Sheet/GSID_1.pdf", each request so far, in order.
+    QStringList requests();
+
+private:
+    QString m_root;
+    QString m_fault;
+    TestCertificates m_tls;
+    quint16 m_port = 0;
+    QProcess m_process;
+    QStringList m_requests;
+};
+
 // A host on 127.0.0.1 where nothing listens: connections are refused at once.
 QString deadHost();
 
@@ -109,5 +135,5 @@ public:
     // Copier threads borrow it and may still be between jobs when a build has ended.
     ~StubbornFileSystem() override;
     FsResult replaceFile(const QString &from, const QString &to) override;
-    FsResult copyFile(const QString &from, const QString &to) override;
+    FsResult copyFile(const QString &from, const QString &to, qint64 limit) override;
 };

@@ -1,3 +1,4 @@
+#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "platform/WorkerThread.h"
@@ -628,7 +629,8 @@ void TestFrmMain::continueReportsMissingSheets()
 
 void TestFrmMain::continueOverFtpKeepsTheList_data()
 {
-    // No share: the sheets come from an FTP server, which changes after start-up.
+    // No share: the sheets come from an FTP server (or a web server), which changes after
+    // start-up.
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("message");
     const QString unable = "Unable to locate either Network or FTP directories.";
@@ -636,6 +638,7 @@ void TestFrmMain::continueOverFtpKeepsTheList_data()
     QTest::newRow("edition folder missing") << "no folder" << unable;
     QTest::newRow("server gone") << "gone" << "Could not connect to the FTP server @HOST@: Connection refused.";
     QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the FTP server: 100";
+    QTest::newRow("web: edition folder missing") << "web, no folder" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the web server: 100\nNot one of them is on the web server: its folder @WEB@PDF%20Single%20Sheet/ may be missing.";
     // clang-format on
 }
 
@@ -646,15 +649,24 @@ void TestFrmMain::continueOverFtpKeepsTheList()
     QDir(m_box->share()).removeRecursively();
     const QString root = m_box->dir.filePath("ftp");
     QDir().mkpath(root);
-    if (change != "no folder")
+    const bool web = change.startsWith("web");
+    if (!change.endsWith("no folder"))
         writeSheets(root + "/Geod", {station("500", "ECHO", "A, B")});
     FtpServer server(root);
     QVERIFY(server.start());
+    QTemporaryDir certificates;
+    NginxServer nginx(root, makeTestCertificates(certificates.path()));
     Settings settings = m_box->settings();
     settings.sources.ftpHost = server.host();
+    if (web) {
+        QVERIFY2(nginx.start(), qPrintable(nginx.error()));
+        settings.sources.webUrl = nginx.url();
+        settings.sources.caFile = certificates.filePath("ca.pem");
+        message.replace("@WEB@", nginx.url());
+    }
     m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
     QVERIFY(m_window->Form_Load());
-    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
+    QCOMPARE(m_window->sourceMode(), web ? SourceMode::Web : SourceMode::Ftp);
     if (change == "gone")
         server.stop();
     typeAndAdd("100");
@@ -666,10 +678,10 @@ void TestFrmMain::continueOverFtpKeepsTheList()
     QCOMPARE(m_ui.messages[0].text, message.replace("@HOST@", server.host()));
     QCOMPARE(shownEntries(), QStringList{"100"});
     QCOMPARE(edit("txtOutFile")->text(), out);
-    if (change != "no folder")
+    if (!change.endsWith("no folder"))
         return;
     // The folder is there now, with the sheet: the next Continue builds.
-    writeSheets(root + "/Geod", {station("100", "ZULU", "A, B")});
+    writeSheets(root + (web ? "" : "/Geod"), {station("100", "ZULU", "A, B")});
     build();
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
