@@ -12,6 +12,7 @@ struct SourceChoice {
 };
 
 // Start-up's choice of the source: the share first, then the FTP server, each only
-// when it is set. The FTP server's log-in is closed again once it has answered: a
+// when it is set. A share that gives no answer within answerMs (a network mount whose
+// server is gone) counts as absent. The FTP server's log-in is closed again once it has answered: a
 // server may allow one connection per address, and every build connects anew.
-SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso);
+SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso, int answerMs);

@@ -131,7 +131,7 @@ void TestFtpServers::buildAgainst()
     QDir(sources.shareDir).removeRecursively();
     sources.ftpHost = ftp.host();
     if (refusal.isEmpty())
-        QCOMPARE(discoverSource(sources, m_fso).mode, SourceMode::Ftp);
+        QCOMPARE(discoverSource(sources, m_fso, Settings().answerMs).mode, SourceMode::Ftp);
     config.mode = SourceMode::Ftp;
     config.edition = metric ? Edition::Metric : Edition::English;
     sources.ftpConnections = 4;
