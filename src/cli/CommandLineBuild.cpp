@@ -47,7 +47,10 @@ int statusOf(const BuildReport &report, int signalNumber)
 void letBuildGo()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const auto gone = [] { return workerThreadsRunning() == 0 && ToolProcess::reaping() == 0; };
+    // Threads stuck in the kernel (a hung mount) are not waited for: they go with the process.
+    const auto gone = [] {
+        return workerThreadsRunning() <= workerThreadsStuck() && ToolProcess::reaping() == 0;
+    };
     if (gone())
         return;
     const QDeadlineTimer deadline(WorkerWaitMs);
@@ -130,8 +133,7 @@ int runCommandLineBuild(const CommandLineOptions &options, const Settings &defau
     Workspace &workspace = up.workspace;
 
     const QString output = trimBlanks(options.output);
-    const QString refusal = BuildReport::refusal(output, listFile, workspace.path(),
-                                                 workspace.verify(), settings.programDir);
+    const QString refusal = BuildReport::refusal(output, workspace.verify(), settings.programDir);
     if (!refusal.isEmpty()) {
         ui.showError(refusal);
         workspace.remove();
@@ -141,7 +143,9 @@ int runCommandLineBuild(const CommandLineOptions &options, const Settings &defau
     BuildReport report;
     {
         const Edition edition = options.metric ? Edition::Metric : Edition::English;
-        SheetBuild build(BuildConfig::of(settings, up, edition), fso, ui);
+        BuildConfig config = BuildConfig::of(settings, up, edition);
+        config.listFile = listFile;
+        SheetBuild build(config, fso, ui);
         QObject::connect(&signalPipe, &SignalPipe::signalled, &build, [&build] {
             if (build.isRunning())
                 build.stop();

@@ -148,7 +148,8 @@ void TestCommandLine::exitStatus_data()
 {
     QTest::addColumn<QByteArray>("list");       // list.txt; a null array: none
     QTest::addColumn<QStringList>("arguments"); // @BOX@: the sandbox, @WS@: the workspace
-    QTest::addColumn<QStringList>("variables"); // NAME=value; @FTP@: a server of the share
+    QTest::addColumn<QStringList>("variables"); // NAME=value; @FTP@: a server of the share;
+                                                // @CLOSED@=folder: one no file can be made in
     QTest::addColumn<QByteArray>("pdftk");      // a stand-in's script; "-": not runnable
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("told");       // a line of standard error
@@ -158,22 +159,23 @@ void TestCommandLine::exitStatus_data()
     const QStringList build{"-o", "@BOX@/out.pdf", "@BOX@/list.txt"};
     const QStringList all{"ALDER FLAT", "CEDAR RIDGE", "ZULU POINT"};
     const QStringList noShare{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere"};
+    const QStringList ftp = noShare + QStringList{"BRINDLEWICK_FTP_HOST=@FTP@"};
     const QString written =
         "brindlewick: The output file @BOX@/out.pdf was written with %1 of %2 data sheets.";
-    const QString replaced = "brindlewick: The output file @BOX@/%1 could not be replaced: %2";
     // clang-format off
     QTest::newRow("every sheet") << QByteArray("100 200,300") << build << QStringList{} << QByteArray() << 0 << "" << QByteArray() << all;
     QTest::newRow("some missing") << QByteArray("300 900 100 800") << build << QStringList{} << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("800\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"};
     QTest::newRow("Metric") << QByteArray("100 200 300") << QStringList{"--metric", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"};
     QTest::newRow("long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--output=out.pdf", "--", "list.txt"} << QStringList{} << QByteArray() << 0 << "" << QByteArray() << all;
-    QTest::newRow("from the FTP server") << QByteArray("100 200 300") << build << (noShare + QStringList{"BRINDLEWICK_FTP_HOST=@FTP@"}) << QByteArray() << 0 << "" << QByteArray() << all;
+    QTest::newRow("from the FTP server") << QByteArray("100 200 300") << build << ftp << QByteArray() << 0 << "" << QByteArray() << all;
     QTest::newRow("unknown setting told") << QByteArray("100 200 300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all;
     QTest::newRow("empty list") << QByteArray("GSID:100 none\n") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No GSID was found in @BOX@/list.txt; no output file was written." << QByteArray() << QStringList{};
     QTest::newRow("unreadable list") << QByteArray() << build << QStringList{} << QByteArray() << 2 << "brindlewick: Unable to read the file @BOX@/list.txt." << QByteArray() << QStringList{};
     QTest::newRow("nothing fetched") << QByteArray("800 900") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No data sheet could be fetched; no output file was written." << QByteArray("800\n900\n") << QStringList{};
     QTest::newRow("no source set: never the samples") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR="} << QByteArray() << 2 << "brindlewick: No data-sheet source is set; no output file was written." << QByteArray() << QStringList{};
     QTest::newRow("output not a PDF") << QByteArray("100") << QStringList{"-o", "@BOX@/out.pdf.txt", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: Output file name must end in .pdf." << QByteArray() << QStringList{};
-    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << replaced.arg("nowhere/out.pdf", "") << QByteArray() << QStringList{};
+    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << ftp << QByteArray() << 2 << "brindlewick: The output folder @BOX@/nowhere does not exist." << QByteArray() << QStringList{};
+    QTest::newRow("output folder closed") << QByteArray("100") << QStringList{"-o", "@BOX@/closed/out.pdf", "@BOX@/list.txt"} << (ftp + QStringList{"@CLOSED@=closed"}) << QByteArray() << 2 << "brindlewick: The output folder @BOX@/closed cannot be written: permission was denied." << QByteArray() << QStringList{};
     QTest::newRow("no source") << QByteArray("100") << build << (noShare + QStringList{"BRINDLEWICK_FTP_HOST=127.0.0.1:1"}) << QByteArray() << 2 << "brindlewick: Unable to locate either Network or FTP directories." << QByteArray() << QStringList{};
     QTest::newRow("merge tool cannot run") << QByteArray("100") << build << QStringList{} << QByteArray("-") << 2 << "brindlewick: The program pdftk could not be run from @BOX@/program." << QByteArray() << QStringList{};
     QTest::newRow("merge fails") << QByteArray("100 200") << build << QStringList{} << QByteArray("echo broken >&2\nexit 3\n") << 2 << "brindlewick: The program pdftk could not write the output file (it said: broken)." << QByteArray() << QStringList{};
@@ -194,6 +196,7 @@ void TestCommandLine::exitStatus()
     if (!list.isNull())
         writeFile(box("list.txt"), list);
     std::unique_ptr<FtpServer> server;
+    std::unique_ptr<ClosedFolder> closed;
     for (const QString &pair : std::as_const(variables)) {
         const QString name = pair.section('=', 0, 0);
         QString value = expand(pair.section('=', 1));
@@ -202,6 +205,10 @@ void TestCommandLine::exitStatus()
                       "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
         } else if (name == "@LISTPDF@") {
             writeFile(box("list.txt.pdf"), value.toUtf8());
+        } else if (name == "@CLOSED@") {
+            closed = std::make_unique<ClosedFolder>(box(value));
+            if (!closed->error().isEmpty())
+                QSKIP(qPrintable(closed->error()));
         } else if (name == "@MKDIR@") {
             QVERIFY(QDir(box()).mkpath(value + "/inside"));
         } else {
@@ -240,6 +247,8 @@ void TestCommandLine::exitStatus()
         QCOMPARE(readFile(box("out.pdf")), OldOutput);
     else
         QCOMPARE(stationNamesOf(box("out.pdf")), names);
+    if (server && names.isEmpty()) // refused before anything was fetched
+        QCOMPARE(server->retrieved(), QStringList());
     nothingLeftBehind();
 }
 
