@@ -72,8 +72,6 @@ class TestSheetBuild : public QObject {
 private slots:
     void init();
     void cleanup();
-    void outputNames_data();
-    void outputNames();
     void sameResultWhateverTheOrderOfWork_data();
     void sameResultWhateverTheOrderOfWork();
     void bookmarksPointAtEachSheet_data();
@@ -178,34 +176,6 @@ QStringList TestSheetBuild::writeManySheets(int count)
         gsids << sheet.gsid;
     writeSheets(m_box->dir.filePath("Geod"), many);
     return gsids;
-}
-
-void TestSheetBuild::outputNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("error");
-    const QString refused = "The output file must not be in the workspace folder @WS@.";
-    // clang-format off
-    QTest::newRow("empty") << "" << "Must specify an output file name.";
-    QTest::newRow("plain") << "/tmp/out.pdf" << "";
-    QTest::newRow("txt after pdf") << "/tmp/out.pdf.txt" << "Output file name must end in .pdf.";
-    QTest::newRow("in the workspace") << "@WS@out.pdf" << refused;
-    QTest::newRow("below the workspace") << "@WS@sub/out.pdf" << refused;
-    QTest::newRow("beside the workspace") << "@WS@../out.pdf" << "";
-    // clang-format on
-}
-
-void TestSheetBuild::outputNames()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, error);
-    const QString ws = m_box->workspace();
-    name.replace("@WS@", ws);
-    // The name first, then where it lies, as Continue and the build check them.
-    QString refused = BuildReport::outputNameError(name);
-    if (refused.isEmpty())
-        refused = BuildReport::outputProblem(OutputFile::placeProblem(name, QString(), ws)).first;
-    QCOMPARE(refused, error.replace("@WS@", ws));
 }
 
 void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
@@ -337,13 +307,10 @@ void TestSheetBuild::replacingTheOutput_data()
     const QString inUse =
         "The output file is in use.  Close it\r\nand click Retry or Cancel to quit.";
     const QString full = "The output file @OUT@ could not be replaced: the disk is full.";
-    const QString readOnly =
-        "The output file @OUT@ could not be replaced: the folder is read-only.";
     // clang-format off
     QTest::newRow("in use, retried") << EBUSY << QList<bool>{true, true} << inUse;
     QTest::newRow("in use, cancelled") << EBUSY << QList<bool>{false} << inUse;
     QTest::newRow("disk full, cancelled") << ENOSPC << QList<bool>{true, false} << full;
-    QTest::newRow("read-only, retried") << EROFS << QList<bool>{true, true} << readOnly;
     // clang-format on
 }
 

@@ -65,10 +65,9 @@ void TestStartup::init()
 
 void TestStartup::shareFirstThenFtp_data()
 {
-    QTest::addColumn<QString>("share"); // answers, missing, or hangs (a hung network mount)
+    QTest::addColumn<QString>("share"); // answers, or hangs (a hung network mount)
     QTest::addColumn<SourceMode>("expected");
     QTest::newRow("share answers") << "answers" << SourceMode::Share;
-    QTest::newRow("share missing") << "missing" << SourceMode::Ftp;
     QTest::newRow("share hangs") << "hangs" << SourceMode::Ftp;
 }
 
@@ -86,8 +85,6 @@ void TestStartup::shareFirstThenFtp()
     Settings settings = m_box->settings();
     settings.sources.ftpHost = server.host();
     HungMount mount(m_box->dir.filePath("geod"), m_box->dir.filePath("mount"));
-    if (share == "missing")
-        QDir(m_box->share()).removeRecursively();
     if (share == "hangs") {
         if (const QString why = mount.start(); !why.isEmpty())
             QSKIP(qPrintable(why));

@@ -9,7 +9,6 @@ Commands on standard input, each acknowledged on standard output:
 The end of standard input releases every call. "ready" says the mount is up.
 """
 
-import errno
 import os
 import sys
 import threading
@@ -52,10 +51,6 @@ class Folder(fusepy.Operations):
     def readdir(self, path, fh):
         return ['.', '..'] + os.listdir(self.real(path))
 
-    def access(self, path, mode):
-        if not os.access(self.real(path), mode):
-            raise fusepy.FuseOSError(errno.EACCES)
-
     def statfs(self, path):
         st = os.statvfs(self.real(path))
         return {key: getattr(st, key) for key in (
@@ -77,17 +72,8 @@ class Folder(fusepy.Operations):
     def write(self, path, data, offset, fh):
         return os.pwrite(fh, data, offset)
 
-    def truncate(self, path, length, fh=None):
-        os.truncate(self.real(path), length)
-
     def release(self, path, fh):
         os.close(fh)
-
-    def flush(self, path, fh):
-        pass
-
-    def fsync(self, path, datasync, fh):
-        os.fsync(fh)
 
     def chmod(self, path, mode):
         os.chmod(self.real(path), mode)
@@ -95,20 +81,11 @@ class Folder(fusepy.Operations):
     def chown(self, path, uid, gid):
         os.chown(self.real(path), uid, gid)
 
-    def utimens(self, path, times=None):
-        os.utime(self.real(path), times)
-
     def unlink(self, path):
         os.unlink(self.real(path))
 
     def rename(self, old, new):
         os.rename(self.real(old), self.real(new))
-
-    def mkdir(self, path, mode):
-        os.mkdir(self.real(path), mode)
-
-    def rmdir(self, path):
-        os.rmdir(self.real(path))
 
 
 def commands(folder):
