@@ -17,8 +17,6 @@ void ThreadKeeper::start(std::function<void()> work)
     auto kept = std::make_shared<Kept>();
     std::unique_lock lock(m_mutex);
     joinEnded(lock);
-    ++m_running;
-    m_threads.push_back(kept);
     // Under the lock, so that the thread cannot end before it is held.
     kept->thread = std::thread([this, kept, work = std::move(work)]() mutable {
         work();
@@ -28,6 +26,8 @@ void ThreadKeeper::start(std::function<void()> work)
         --m_running;
         m_changed.notify_all();
     });
+    ++m_running;
+    m_threads.push_back(kept);
 }
 
 void ThreadKeeper::joinEnded(std::unique_lock<std::mutex> &lock)
