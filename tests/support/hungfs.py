@@ -6,10 +6,12 @@ folder is released. Serves the folder given; mounts it at the mount point given.
 Commands on standard input, each acknowledged on standard output:
   hang     -> "hung"       later calls wait (each says "blocked <call> <path>")
   release  -> "released"   every waiting call goes on, and later ones answer
-The end of standard input releases every call. "ready" says the mount is up.
+The end of standard input releases every call and unmounts the folder. "ready" says
+the mount is up.
 """
 
 import os
+import subprocess
 import sys
 import threading
 
@@ -88,7 +90,7 @@ class Folder(fusepy.Operations):
         os.rename(self.real(old), self.real(new))
 
 
-def commands(folder):
+def commands(folder, mount_point):
     for line in sys.stdin:
         if line.strip() == 'hang':
             folder.answering.clear()
@@ -96,13 +98,15 @@ def commands(folder):
         elif line.strip() == 'release':
             folder.answering.set()
             say('released')
-    folder.answering.set()  # nobody left to release it
+    # The test is over, or died: nothing may stay stuck, nor mounted.
+    folder.answering.set()
+    subprocess.run(['fusermount3', '-u', '-z', mount_point], stderr=subprocess.DEVNULL)
 
 
 def main():
     root, mount_point = sys.argv[1], sys.argv[2]
     folder = Folder(root)
-    threading.Thread(target=commands, args=(folder,), daemon=True).start()
+    threading.Thread(target=commands, args=(folder, mount_point), daemon=True).start()
     # Nothing cached in the kernel: every look at the folder reaches this program.
     fusepy.FUSE(folder, mount_point, foreground=True, nothreads=False, entry_timeout=0,
                 attr_timeout=0, negative_timeout=0)
