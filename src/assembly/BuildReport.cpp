@@ -15,27 +15,6 @@ namespace {
 
 constexpr int MissingListed = 20;
 
-QString canonicalFolder(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
-}
-
-// Both name one file: the same path, or the same file reached another way.
-bool sameFile(const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    if (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath())
-        return true;
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 } // namespace
 
 QStringList BuildReport::missingGsids() const
@@ -226,6 +205,9 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
     case TextToolFailed:
     case WorkspaceFailed:
         return UserMessage::error(problem, details);
+    case OutputFailed:
+        // Nothing was fetched, or what was is in no file: the list is what matters.
+        return UserMessage::error(problem, this->details);
     case SourceMissing:
         // The server may be back for the next Continue; the list is not lost.
         return UserMessage::error(problem.isEmpty() ? sourceFailureMessage() : problem, details);
@@ -251,19 +233,45 @@ std::optional<UserMessage> BuildReport::message(Audience audience) const
                        missingWords};
 }
 
-QString BuildReport::outputNameError(const QString &outputPath, const QString &workspaceDir)
+QString BuildReport::outputNameError(const QString &outputPath)
 {
     if (outputPath.isEmpty())
         return QStringLiteral("Must specify an output file name.");
     if (outputPath.right(4).compare(QStringLiteral(".pdf"), Qt::CaseInsensitive) != 0)
         return QStringLiteral("Output file name must end in .pdf.");
-    // The clean-up empties the workspace, so an output there would not outlive its run.
-    const QString folder = canonicalFolder(QFileInfo(outputPath).absolutePath());
-    const QString workspace = canonicalFolder(workspaceDir);
-    if (folder == workspace || folder.startsWith(workspace + QLatin1Char('/')))
-        return QStringLiteral("The output file must not be in the workspace folder ") +
-               workspaceDir + QLatin1Char('.');
     return QString();
+}
+
+std::pair<QString, QString> BuildReport::outputProblem(const OutputProblem &problem)
+{
+    const QString folder = QStringLiteral("The output folder ") + problem.where;
+    switch (problem.kind) {
+    case OutputProblem::InWorkspace:
+        return {QStringLiteral("The output file must not be in the workspace folder ") +
+                    problem.where + QLatin1Char('.'),
+                QString()};
+    case OutputProblem::IsListFile:
+        return {QStringLiteral("The output file must not be the list file ") + problem.where +
+                    QLatin1Char('.'),
+                QString()};
+    case OutputProblem::FolderMissing:
+        return {folder + QStringLiteral(" does not exist."), QString()};
+    case OutputProblem::NotAFolder:
+        return {folder + QStringLiteral(" is not a folder."), QString()};
+    case OutputProblem::CannotWrite:
+        return {folder + QStringLiteral(" cannot be written: ") +
+                    FileSystem::causeText(problem.failure) + QLatin1Char('.'),
+                QString()};
+    case OutputProblem::NoAnswer:
+        // A network mount whose server is gone: the folder may answer again later.
+        return {QStringLiteral("The output folder does not answer."),
+                QStringLiteral("No answer came from the folder ") + problem.where +
+                    QStringLiteral(" within %1 seconds.").arg(problem.seconds)};
+    case OutputProblem::GaveUp:
+    case OutputProblem::None:
+        break;
+    }
+    return {};
 }
 
 QString BuildReport::toolProblem(const QString &programDir)
@@ -280,14 +288,10 @@ QString BuildReport::toolProblem(const QString &programDir)
     return QString();
 }
 
-QString BuildReport::refusal(const QString &outputPath, const QString &listFile,
-                             const QString &workspaceDir, const QString &workspaceProblem,
+QString BuildReport::refusal(const QString &outputPath, const QString &workspaceProblem,
                              const QString &programDir)
 {
-    QString why = outputNameError(outputPath, workspaceDir);
-    if (why.isEmpty() && sameFile(outputPath, listFile))
-        why = QStringLiteral("The output file must not be the list file ") + listFile +
-              QLatin1Char('.');
+    QString why = outputNameError(outputPath);
     // Nothing may be fetched for a build that cannot end well.
     if (why.isEmpty())
         why = workspaceProblem;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputFile.h"
 #include "ShellAndWait.h"
 #include "platform/UserInteraction.h"
 #include "sources/SheetSource.h"
@@ -37,6 +38,7 @@ struct BuildReport {
         TextToolFailed,  // pdftotext failed on sheet after sheet; problem says how
         MergeFailed,     // the merge tool failed; problem says so
         WorkspaceFailed, // the workspace filled up or went; problem says so
+        OutputFailed,    // the output's folder cannot take it, or does not answer
     };
     struct Missing {
         QString gsid;
@@ -66,14 +68,17 @@ struct BuildReport {
     // A cause as scripts read it: "not-on-source", "unreadable", …
     static QString causeName(MissingCause cause);
 
-    // Why a trimmed output name is refused, or an empty text.
-    static QString outputNameError(const QString &outputPath, const QString &workspaceDir);
+    // Why a trimmed output name is refused, or an empty text. The name alone: where it
+    // lies is the output's own check, made off the window's thread.
+    static QString outputNameError(const QString &outputPath);
+    // What stands in the output's way, in words: problem, and details.
+    static std::pair<QString, QString> outputProblem(const OutputProblem &problem);
     // Why pdftotext or pdftk in the program folder cannot be run, or an empty text.
     static QString toolProblem(const QString &programDir);
-    // Why the build must not start, or an empty text: the output name, the list file
-    // named as the output, the workspace's own problem, the tools.
-    static QString refusal(const QString &outputPath, const QString &listFile,
-                           const QString &workspaceDir, const QString &workspaceProblem,
+    // Why the build must not start, or an empty text: the output name, the workspace's
+    // own problem, the tools. The build itself then checks the output's folder
+    // (OutputFile::prepare) before it fetches anything.
+    static QString refusal(const QString &outputPath, const QString &workspaceProblem,
                            const QString &programDir);
 
     // The missing GSIDs grouped by cause, a line a group: the first few in the text,

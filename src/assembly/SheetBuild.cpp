@@ -19,7 +19,6 @@
 
 #include <optional>
 #include <stdlib.h>
-#include <sys/statvfs.h>
 
 namespace {
 
@@ -46,24 +45,6 @@ void removeLater(const QString &folder)
     gone += QStringLiteral(".gone");
     const QString doomed = QDir().rename(folder, gone) ? gone : folder;
     startWorkerThread([doomed] { QDir(doomed).removeRecursively(); });
-}
-
-// pdftk ends every file it writes with the end-of-file marker; a file cut short by a
-// tool that failed half-way has none.
-bool isWholePdf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
-        return false;
-    file.seek(qMax<qint64>(0, file.size() - 1024));
-    return file.read(1024).contains("%%EOF");
-}
-
-bool diskFull(const QString &path)
-{
-    struct statvfs fs {};
-    return ::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &fs) == 0 &&
-           fs.f_bavail == 0;
 }
 
 } // namespace
@@ -109,7 +90,27 @@ void SheetBuild::start(const QStringList &gsids, const QString &outputPath)
     m_mergeStop = std::make_shared<StopToken>();
     m_output = std::make_unique<OutputFile>(
         QFileInfo(outputPath).absoluteFilePath(), m_fso,
-        [this](const QString &question) { return m_ui.askRetryCancel(question); });
+        [this](const QString &question) { return m_ui.askRetryCancel(question); },
+        m_config.settings.answerMs);
+    // The output's folder first: a build that cannot end well fetches nothing
+    // and makes no folder, and the draft it makes now is the one the merge writes.
+    m_output->prepare(m_config.listFile, m_config.workspaceDir,
+                      [this](const OutputProblem &problem) { onPrepared(problem); });
+}
+
+void SheetBuild::onPrepared(const OutputProblem &problem)
+{
+    if (!m_running)
+        return;
+    if (problem.kind == OutputProblem::GaveUp) {
+        finish(BuildReport::Cancelled);
+        return;
+    }
+    if (!problem.ok()) {
+        const auto [text, details] = BuildReport::outputProblem(problem);
+        finish(BuildReport::OutputFailed, text, details);
+        return;
+    }
     int error = 0;
     m_folder = makeBuildFolder(m_config.workspaceDir, &error);
     if (m_folder.isEmpty()) {
@@ -173,13 +174,17 @@ void SheetBuild::onOpened(const FetchResult &result)
     const QString host = sources.ftpHost;
     if (!result.ok() && m_scheduler->sourceLost()) {
         // It refused us, or never answered: that is the news, not the folder.
-        const bool web = m_config.mode == SourceMode::Web;
-        finish(BuildReport::SourceMissing, m_scheduler->sourceLost()->sentence(),
-               web ? QString(QStringLiteral("The web server was asked for ") + sources.webUrl +
-                             QLatin1Char('.'))
-                   : QStringLiteral("The FTP server ") + host +
-                         QStringLiteral(" was asked for the folder ") + paths().folder +
-                         QLatin1Char('.'));
+        const QString asked =
+            m_config.mode == SourceMode::Share
+                ? QString(QStringLiteral("Copies from ") + paths().folder +
+                          QStringLiteral(" that earlier builds let go are still stuck."))
+            : m_config.mode == SourceMode::Web
+                ? QString(QStringLiteral("The web server was asked for ") + sources.webUrl +
+                          QLatin1Char('.'))
+                : QStringLiteral("The FTP server ") + host +
+                      QStringLiteral(" was asked for the folder ") + paths().folder +
+                      QLatin1Char('.');
+        finish(BuildReport::SourceMissing, m_scheduler->sourceLost()->sentence(), asked);
         return;
     }
     if (!result.ok()) {
@@ -222,15 +227,6 @@ void SheetBuild::merge()
     emit progress(QStringLiteral("Writing"));
     if (!m_running)
         return; // stopped from the progress report
-    // The question may keep the window's loop running for as long as the user thinks.
-    const QPointer<SheetBuild> self(this);
-    const bool drafted = m_output->createDraft();
-    if (!self || !m_running)
-        return;
-    if (!drafted) {
-        finish(BuildReport::Cancelled);
-        return;
-    }
     MergeJob job;
     job.programDir = m_config.settings.programDir;
     job.scratchDir = m_folder;
@@ -257,8 +253,27 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
             m_refused.append(
                 {sheet.gsid, MissingCause::MergeRefused, QStringLiteral("pdftk refused it")});
     }
-    const bool incomplete = outcome.merged && !isWholePdf(m_output->draft());
-    if ((!outcome.merged || incomplete) && diskFull(m_folder)) {
+    m_output->checkDraft(m_folder, [this, outcome](const std::optional<OutputFile::DraftCheck> &c) {
+        onDraftChecked(outcome, c);
+    });
+}
+
+void SheetBuild::onDraftChecked(const MergeOutcome &outcome,
+                                const std::optional<OutputFile::DraftCheck> &check)
+{
+    if (!m_running)
+        return;
+    if (!check) {
+        const auto [text, details] =
+            BuildReport::outputProblem({OutputProblem::NoAnswer,
+                                        FileSystem::parentFolderName(m_output->path()),
+                                        {},
+                                        (m_config.settings.answerMs + 999) / 1000});
+        finish(BuildReport::OutputFailed, text, details);
+        return;
+    }
+    const bool incomplete = outcome.merged && !check->whole;
+    if ((!outcome.merged || incomplete) && check->workspaceDiskFull) {
         // The merge is made in the workspace first: its disk, not the output's, is full.
         finish(BuildReport::WorkspaceFailed,
                QStringLiteral("The workspace folder ") + m_config.workspaceDir +
@@ -267,16 +282,21 @@ void SheetBuild::onMerged(const MergeOutcome &outcome)
     }
     if (!outcome.merged || incomplete) {
         finish(BuildReport::MergeFailed,
-               BuildReport::mergeProblem(outcome.failure, diskFull(m_output->draft()), incomplete,
+               BuildReport::mergeProblem(outcome.failure, check->outputDiskFull, incomplete,
                                          outcome.bookmarksFailed),
                QString::fromLocal8Bit(outcome.failure.errorOutput).trimmed());
         return;
     }
-    const QPointer<SheetBuild> self(this);
-    const bool replaced = m_output->replace();
-    if (!self || !m_running)
-        return;
-    finish(replaced ? BuildReport::Written : BuildReport::Cancelled);
+    m_output->replace([this](const OutputProblem &problem) {
+        if (!m_running)
+            return;
+        if (problem.ok() || problem.kind == OutputProblem::GaveUp) {
+            finish(problem.ok() ? BuildReport::Written : BuildReport::Cancelled);
+            return;
+        }
+        const auto [text, details] = BuildReport::outputProblem(problem);
+        finish(BuildReport::OutputFailed, text, details);
+    });
 }
 
 void SheetBuild::stop()

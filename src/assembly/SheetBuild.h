@@ -2,6 +2,7 @@
 
 #include "BuildReport.h"
 #include "Edition.h"
+#include "OutputFile.h"
 #include "startup/Startup.h"
 
 #include <QObject>
@@ -15,7 +16,6 @@
 class BuildScheduler;
 class FileSystem;
 class Mailbox;
-class OutputFile;
 class SheetSource;
 class StopToken;
 class UserInteraction;
@@ -28,6 +28,7 @@ struct BuildConfig {
     SourceMode mode = SourceMode::Share;
     Edition edition = Edition::English;
     QString workspaceDir; // ends with "/"
+    QString listFile;     // the list file the GSIDs came from, if any: never the output
     std::shared_ptr<SourceMemory> memory = std::make_shared<SourceMemory>();
     int textTimeOutMs = 60000; // one pdftotext run; a sheet that takes longer is unreadable
     int textRuns = 0;          // pdftotext runs at once; 0: one per core
@@ -50,12 +51,14 @@ struct BuildConfig {
 //   the source (SheetSource)       fetches sheets, on worker threads of its own
 //   the scheduler (BuildScheduler) fetches ahead, reads the text, names in list order
 //   the merger (Merger)            runs pdftk on a worker thread
-//   the output file (OutputFile)   the draft and its replacement, with Retry or Cancel
+//   the output file (OutputFile)   checked first, the draft made then; its replacement,
+//                                  with Retry or Cancel; each step with a deadline
 //   the report (BuildReport)       how it ended, and the words for it
 // Rules that keep it safe: every worker reports queued, never from inside a call made
 // to it; an object is let go with deleteLater(), never inside its own signal; and
 // nothing waits on the window's thread without a bound: stop() returns at once, and
-// what a worker stuck in the kernel brings late lands in a folder no longer used.
+// what a worker stuck in the kernel brings late lands in a folder no longer used, or is
+// taken back (a draft made after its deadline).
 class SheetBuild : public QObject {
     Q_OBJECT
 
@@ -81,12 +84,15 @@ signals:
     void finished(const BuildReport &report);
 
 private:
+    void onPrepared(const OutputProblem &problem);
     void onOpened(const FetchResult &result);
     // When the web server has not one sheet of the list, that its edition folder may be
     // missing; else nothing.
     QString noneOnTheWebServer() const;
     void merge();
     void onMerged(const MergeOutcome &outcome);
+    void onDraftChecked(const MergeOutcome &outcome,
+                        const std::optional<OutputFile::DraftCheck> &check);
     void finish(BuildReport::Outcome outcome, const QString &problem = QString(),
                 const QString &details = QString());
 

@@ -51,7 +51,10 @@ int statusOf(const BuildReport &report, int signalNumber)
 void letBuildGo()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const auto gone = [] { return workerThreadsRunning() == 0 && ToolProcess::reaping() == 0; };
+    // Threads stuck in the kernel (a hung mount) are not waited for: they go with the process.
+    const auto gone = [] {
+        return workerThreadsRunning() <= workerThreadsStuck() && ToolProcess::reaping() == 0;
+    };
     if (gone())
         return;
     const QDeadlineTimer deadline(WorkerWaitMs);
@@ -285,8 +288,8 @@ int runCommandLineBuild(const CommandLineOptions &options, const Settings &defau
     }
     Workspace &workspace = up.workspace;
 
-    const QString refusal = BuildReport::refusal(run.output, listFile, workspace.path(),
-                                                 workspace.verify(), settings.programDir);
+    const QString refusal =
+        BuildReport::refusal(run.output, workspace.verify(), settings.programDir);
     if (!refusal.isEmpty()) {
         ui.showError(refusal);
         workspace.remove();
@@ -296,7 +299,9 @@ int runCommandLineBuild(const CommandLineOptions &options, const Settings &defau
     BuildReport report;
     {
         const Edition edition = options.metric ? Edition::Metric : Edition::English;
-        SheetBuild build(BuildConfig::of(settings, up, edition), fso, ui);
+        BuildConfig config = BuildConfig::of(settings, up, edition);
+        config.listFile = listFile;
+        SheetBuild build(config, fso, ui);
         QObject::connect(&signalPipe, &SignalPipe::signalled, &build, [&build] {
             if (build.isRunning())
                 build.stop();

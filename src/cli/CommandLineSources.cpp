@@ -42,7 +42,8 @@ int runCommandLineSources(const Settings &defaults)
 
     // Said before the servers are asked, which may take a while.
     out.write("\nSources, in the order a build tries them:\n");
-    const SourceChoice choice = discoverSource(sources, FileSystem::program());
+    const SourceChoice choice =
+        discoverSource(sources, FileSystem::program(), loaded.settings.answerMs);
     const std::pair<SourceMode, QString> order[] = {{SourceMode::Share, sources.shareDir},
                                                     {SourceMode::Web, sources.webUrl},
                                                     {SourceMode::Ftp, sources.ftpHost}};

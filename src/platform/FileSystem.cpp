@@ -150,6 +150,14 @@ FsResult FileSystem::createDraft(const QString &path, QString *draftPath)
     return FsResult::ok();
 }
 
+QString FileSystem::draftFolder(const QString &path)
+{
+    QString target;
+    if (resolveOutput(path, &target) != 0)
+        target = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    return folderOf(target);
+}
+
 FsResult FileSystem::replaceFile(const QString &from, const QString &to)
 {
     QString target;

@@ -48,6 +48,9 @@ public:
     // another user's link in a folder everybody may write to is refused). The draft
     // has the old file's mode and group, or else is readable as the user's new files are.
     virtual FsResult createDraft(const QString &path, QString *draftPath);
+    // The folder createDraft makes the draft of path in: that of the file path finally
+    // names. It looks at the links, so it may block as any file-system call may.
+    static QString draftFolder(const QString &path);
     // Renames from over to, replacing it in one step. The new file takes the old one's
     // mode and group (and owner, for the administrator); a symbolic link at to stays,
     // and the file it points to is replaced. A hard link cannot be kept: the other

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -56,37 +58,64 @@ private:
     QObject *m_receiver;
 };
 
-// Starts work on a thread of its own that nobody joins: the window's thread never
-// waits for it. What it has to say goes through a Mailbox.
-inline std::atomic<int> &workerThreadCount()
-{
-    static std::atomic<int> count{0};
-    return count;
-}
+// The program's worker threads, each owned by the keeper, which outlives them all (it
+// is never destroyed). A thread that has ended is joined at the next start; at the
+// program's end the keeper waits a bounded time for those still at work, and leaves
+// the stuck ones (blocked in the kernel on a hung mount) to go with the process.
+class ThreadKeeper {
+public:
+    // Threads let go while blocked in the kernel, at most: past this a caller gives up on
+    // the mount at once instead of leaving yet another thread behind.
+    static constexpr int MaxStuck = 32;
 
+    static ThreadKeeper &program();
+
+    void start(std::function<void()> work);
+    // Started and not yet ended, stuck ones included.
+    int running() const;
+    // An owner that stops waiting for its thread (blocked in the kernel) lets it go, and
+    // says so again when that thread came back; stuck() counts those not yet back.
+    void letGo();
+    void cameBack();
+    int stuck() const;
+    // Waits at most msecs until every thread but the stuck ones has ended, and joins the
+    // ended. False when some that are not stuck still run.
+    bool settle(int msecs);
+
+private:
+    ThreadKeeper() = default;
+    struct Kept;
+    void joinEnded(std::unique_lock<std::mutex> &lock);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::list<std::shared_ptr<Kept>> m_threads;
+    int m_running = 0;
+    int m_stuck = 0;
+};
+
+// Starts work on a thread of the keeper's: the window's thread never waits for it. What
+// it has to say goes through a Mailbox.
 template <typename Work> void startWorkerThread(Work work)
 {
-    ++workerThreadCount();
-    std::thread([work = std::move(work)]() mutable {
-        work();
-        --workerThreadCount();
-    }).detach();
+    ThreadKeeper::program().start(std::function<void()>(std::move(work)));
 }
 
 // Worker threads still running, blocked ones included (for tests and the soak run).
 inline int workerThreadsRunning()
 {
-    return workerThreadCount().load();
+    return ThreadKeeper::program().running();
 }
 
-// Waits, at most msecs, until no worker thread runs: at the program's end, so that the
-// tools they started are gone with it. False when some are still stuck.
+// Of those, the ones their owners let go while blocked in the kernel.
+inline int workerThreadsStuck()
+{
+    return ThreadKeeper::program().stuck();
+}
+
+// Waits, at most msecs, until no worker thread runs but the stuck: at the program's
+// end, so that the tools they started are gone with it. False when some are still busy.
 inline bool waitForWorkerThreads(int msecs)
 {
-    for (int waited = 0; workerThreadsRunning() > 0; waited += 10) {
-        if (waited >= msecs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return ThreadKeeper::program().settle(msecs);
 }

@@ -30,6 +30,21 @@ struct ShareSource::Shared {
     bool stopped = false;
 };
 
+namespace {
+
+std::atomic<int> &stuck()
+{
+    static std::atomic<int> count{0};
+    return count;
+}
+
+} // namespace
+
+int ShareSource::stuckCopiers()
+{
+    return stuck().load();
+}
+
 ShareSource::ShareSource(QString folder, FileSystem &fso, int stallSeconds, QObject *parent)
     : SheetSource(parent), m_folder(std::move(folder)), m_stallMs(stallSeconds * 1000),
       m_shared(std::make_shared<Shared>(fso, mailbox()))
@@ -43,7 +58,16 @@ ShareSource::~ShareSource()
 
 void ShareSource::open()
 {
-    mailbox()->post([this] { emit opened(FetchResult{}); });
+    mailbox()->post([this] {
+        if (stuck() < MaxStuckCopiers) {
+            emit opened(FetchResult{});
+            return;
+        }
+        // Earlier builds' copies are still stuck in it: a new one would only add to them.
+        m_lost = true;
+        emit lost({SourceLoss::StoppedAnswering, SourceMode::Share, QString()});
+        emit opened({FetchResult::SourceLost, 0, QString()});
+    });
 }
 
 void ShareSource::fetch(int id, const QString &name, const QString &target)
@@ -112,16 +136,23 @@ void ShareSource::expire(int id)
         }
         m_shared->abandoned << id;
         --m_shared->copiers;
-        if (!m_shared->queue.empty() && m_shared->idle == 0)
+        ++stuck();
+        ThreadKeeper::program().letGo();
+        if (stuck() < MaxStuckCopiers && !m_shared->queue.empty() && m_shared->idle == 0)
             startCopier();
     }
     const QString why =
         QStringLiteral("The share did not answer within %1 seconds.").arg(m_stallMs / 1000);
-    const bool gone = ++m_strikes >= StrikesToGiveUp;
+    const bool gone = ++m_strikes >= StrikesToGiveUp || stuck() >= MaxStuckCopiers;
     answer(id, {gone ? FetchResult::SourceLost : FetchResult::TransferFailed, 0, why});
-    if (!gone)
-        return;
-    // Three in a row: the share is gone. Every sheet not yet told is lost with it.
+    if (gone)
+        loseShare(why);
+}
+
+void ShareSource::loseShare(const QString &why)
+{
+    // Three in a row, or too many stuck: the share is gone. Every sheet not yet told is
+    // lost with it.
     m_lost = true;
     {
         const std::lock_guard lock(m_shared->mutex);
@@ -163,8 +194,12 @@ void ShareSource::copier(std::shared_ptr<Shared> shared, ShareSource *source)
             // Nobody waits for it any more: what came late must not stay.
             if (copied)
                 ::unlink(QFile::encodeName(job.to).constData());
-            if (shared->abandoned.remove(job.id))
-                return; // counted out when it was given up on
+            if (shared->abandoned.remove(job.id)) {
+                // Counted out of the copiers when it was given up on; back now.
+                --stuck();
+                ThreadKeeper::program().cameBack();
+                return;
+            }
             break;
         }
         // The source is alive while its mailbox is open; the mailbox checks that.

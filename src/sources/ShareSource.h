@@ -9,13 +9,18 @@
 // threads. A copy blocked in the kernel (a hung network mount) is never waited for:
 // after the stall limit its sheet fails, and its thread is left to end alone (what it
 // writes then is removed); three such in a row, and the share counts as gone. stop()
-// lets every copy go the same way.
+// lets every copy go the same way. Copiers let go and not yet back are counted for the
+// whole program: a share that hangs again and again is gone once MaxStuckCopiers of
+// them are stuck, rather than costing a thread per copy.
 class ShareSource : public SheetSource {
     Q_OBJECT
 
 public:
     static constexpr int Copiers = 4;
     static constexpr int StrikesToGiveUp = 3;
+    static constexpr int MaxStuckCopiers = 2 * Copiers;
+    // Copiers let go that have not come back yet, in every build.
+    static int stuckCopiers();
 
     // folder ends with "/". fso must outlive every copier, blocked ones included.
     ShareSource(QString folder, FileSystem &fso, int stallSeconds = 30, QObject *parent = nullptr);
@@ -33,6 +38,7 @@ private:
     void answer(int id, const FetchResult &result);
     void copied(int id, const FetchResult &result);
     void expire(int id);
+    void loseShare(const QString &why);
 
     QString m_folder;
     int m_stallMs;

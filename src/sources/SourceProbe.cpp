@@ -2,22 +2,28 @@
 
 #include "FtpConnection.h"
 #include "WebSource.h"
+#include "platform/BoundedCall.h"
 #include "platform/FileSystem.h"
 
 #include <QStringList>
 
-SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso)
+SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso, int answerMs)
 {
     SourceChoice choice;
-    if (fso.folderExists(settings.shareDir)) {
-        choice.mode = SourceMode::Share;
-        choice.tried.append({SourceMode::Share, settings.shareDir, true, {}});
-        return choice;
-    }
     QStringList tried;
     if (!settings.shareDir.isEmpty()) {
+        // A hard-mounted share whose server is gone would hold a plain look for ever.
+        const std::optional<bool> seen = callWithin<bool>(
+            answerMs, [fso = &fso, dir = settings.shareDir] { return fso->folderExists(dir); });
+        if (seen.value_or(false)) {
+            choice.mode = SourceMode::Share;
+            choice.tried.append({SourceMode::Share, settings.shareDir, true, {}});
+            return choice;
+        }
         tried << QStringLiteral("The share folder ") + settings.shareDir +
-                     QStringLiteral(" cannot be seen.");
+                     (seen ? QStringLiteral(" cannot be seen.")
+                           : QStringLiteral(" did not answer within %1 seconds.")
+                                 .arg((answerMs + 999) / 1000));
         choice.tried.append({SourceMode::Share, settings.shareDir, false, tried.last()});
     }
     if (!settings.webUrl.isEmpty()) {

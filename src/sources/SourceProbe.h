@@ -22,7 +22,8 @@ struct SourceChoice {
 };
 
 // Start-up's choice of the source: the share first, then the web server, then the FTP
-// server, each only when it is set. The FTP server's log-in is closed again once it has
-// answered: a server may allow one connection per address, and every build connects
-// anew. So is the web server's look (probeWebServer).
-SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso);
+// server, each only when it is set. A share that gives no answer within answerMs (a
+// network mount whose server is gone) counts as absent. The FTP server's log-in is
+// closed again once it has answered: a server may allow one connection per address, and
+// every build connects anew. So is the web server's look (probeWebServer).
+SourceChoice discoverSource(const SourceSettings &settings, FileSystem &fso, int answerMs);

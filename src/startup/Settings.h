@@ -15,6 +15,9 @@ struct Settings {
     bool sampleSheets = false; // no source was set: the share is the bundled samples
     QString tempRoot;          // where the workspace folder is made: $TMPDIR or /tmp
     QString programDir;        // holds pdftotext, pdftk, the help file and the samples
+    // A look at a folder that may lie on a network mount (the share, the output's folder,
+    // a list file's) that brings no answer in this time counts as not answering.
+    int answerMs = 5000;
 };
 
 // The settings in force, and where each came from. Each value is taken from the first

@@ -6,7 +6,7 @@ StartUp startUp(const Settings &settings, FileSystem &fso,
                 const std::function<void()> &sourceChosen)
 {
     StartUp up;
-    const SourceChoice source = discoverSource(settings.sources, fso);
+    const SourceChoice source = discoverSource(settings.sources, fso, settings.answerMs);
     if (source.mode == SourceMode::Undecided) {
         up.error = sourceFailureMessage();
         up.details = source.detail;

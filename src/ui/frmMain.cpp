@@ -5,6 +5,7 @@
 #include "StationListModel.h"
 #include "assembly/SheetBuild.h"
 #include "frmAbout.h"
+#include "platform/BoundedCall.h"
 #include "platform/FileSystem.h"
 #include "platform/UserInteraction.h"
 #include "startup/CommandLine.h"
@@ -401,23 +402,31 @@ void frmMain::btnPaste_Click()
 bool frmMain::readInFile()
 {
     const QString path = txtInFile->text();
-    const ImportedEntries imported = importEntries(m_fso, path, m_list);
-    if (!imported) {
-        m_ui.showError(unreadableFileMessage(path));
+    struct Read {
+        ImportedEntries imported;
+        QString proposal; // the output's name, offered when none is given
+    };
+    // The file may lie on a network mount whose server is gone: a bounded wait.
+    const std::optional<Read> read = callWithin<Read>(
+        m_settings.answerMs, [fso = &m_fso, path, list = m_list, programDir = m_settings.programDir,
+                              env = QProcessEnvironment::systemEnvironment()] {
+            Read r{importEntries(*fso, path, list), QString()};
+            if (r.imported)
+                r.proposal = OutputFile::proposedPath(path, programDir, env);
+            return r;
+        });
+    if (!read || !read->imported) {
+        m_ui.showError(unreadableFileMessage(path),
+                       read ? QString()
+                            : QStringLiteral("It gave no answer within %1 seconds.")
+                                  .arg((m_settings.answerMs + 999) / 1000));
         return false;
     }
-    addEntries(imported.entries);
-    if (txtOutFile->text().isEmpty()) {
-        const QString folder = FileSystem::parentFolderName(path);
-        const QString proposal = (folder == QStringLiteral("/") ? QString() : folder) +
-                                 QLatin1Char('/') + FileSystem::baseName(path) +
-                                 QStringLiteral(".pdf");
-        // A list named x.pdf would be proposed as its own output.
-        if (proposal != path)
-            txtOutFile->setText(proposal);
-    }
+    addEntries(read->imported.entries);
+    if (txtOutFile->text().isEmpty())
+        txtOutFile->setText(read->proposal);
     updateCount();
-    if (imported.full)
+    if (read->imported.full)
         m_ui.showError(EntryBatch::fullMessage());
     return true;
 }
@@ -534,15 +543,16 @@ void frmMain::btnContinue_Click()
     const QString output = trimBlanks(txtOutFile->text());
     txtOutFile->setText(output);
     const Workspace &workspace = m_startUp.workspace;
-    const QString refusal = BuildReport::refusal(output, txtInFile->text(), workspace.path(),
-                                                 workspace.verify(), m_settings.programDir);
+    const QString refusal = BuildReport::refusal(output, workspace.verify(), m_settings.programDir);
     if (!refusal.isEmpty()) {
         m_ui.showError(refusal);
         return;
     }
 
     const Edition edition = btnMetric->isChecked() ? Edition::Metric : Edition::English;
-    m_build = new SheetBuild(BuildConfig::of(m_settings, m_startUp, edition), m_fso, m_ui, this);
+    BuildConfig config = BuildConfig::of(m_settings, m_startUp, edition);
+    config.listFile = txtInFile->text();
+    m_build = new SheetBuild(config, m_fso, m_ui, this);
     connect(m_build, &SheetBuild::progress, this, &frmMain::showProgress);
     connect(m_build, &SheetBuild::finished, this, [this](const BuildReport &report) {
         // The build is still on the stack of its own signal: let it go later.

@@ -169,8 +169,9 @@ void TestCommandLine::exitStatus_data()
 {
     QTest::addColumn<QByteArray>("list");       // list.txt, or standard input; null: none
     QTest::addColumn<QStringList>("arguments"); // @BOX@: the sandbox
-    QTest::addColumn<QStringList>(
-        "variables"); // NAME=value; @CONF@: the settings file's end; @WEB@: nginx serving the share
+    // NAME=value; @CONF@: the settings file's end; @WEB@, @FTP@: nginx or pyftpdlib serving
+    // the share; @CLOSED@=folder: one no file can be made in
+    QTest::addColumn<QStringList>("variables");
     QTest::addColumn<QByteArray>("pdftk"); // a stand-in's script; @PROG@: the real one's folder
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("told");       // a line of standard error
@@ -181,6 +182,7 @@ void TestCommandLine::exitStatus_data()
     const QStringList build{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf",
                             "@BOX@/list.txt"};
     const QStringList all{"ALDER FLAT", "CEDAR RIDGE", "ZULU POINT"};
+    const QStringList ftp{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=@FTP@"};
     const QString written =
         "brindlewick: The output file @BOX@/out.pdf was written with %1 of %2 data sheets.";
     // clang-format off
@@ -197,7 +199,9 @@ void TestCommandLine::exitStatus_data()
     QTest::newRow("no source set: never the samples") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR="} << QByteArray() << 2 << "brindlewick: No data-sheet source is set; no output file was written." << QByteArray() << QStringList{} << 0;
     QTest::newRow("no source") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=127.0.0.1:1"} << QByteArray() << 2 << "brindlewick: Unable to locate either Network or FTP directories." << QByteArray() << QStringList{} << 1;
     QTest::newRow("output not a PDF") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf.txt", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: Output file name must end in .pdf." << QByteArray() << QStringList{} << 1;
-    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: The output file @BOX@/nowhere/out.pdf could not be replaced: " << QByteArray() << QStringList{} << 1;
+    // Refused before a sheet is fetched (the FTP server's log has none), the list untouched.
+    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << ftp << QByteArray() << 2 << "brindlewick: The output folder @BOX@/nowhere does not exist." << QByteArray() << QStringList{} << 1;
+    QTest::newRow("output folder closed") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/closed/out.pdf", "@BOX@/list.txt"} << (ftp + QStringList{"@CLOSED@=closed"}) << QByteArray() << 2 << "brindlewick: The output folder @BOX@/closed cannot be written: permission was denied." << QByteArray() << QStringList{} << 1;
     QTest::newRow("merge fails, its words told") << QByteArray("100 200") << build << QStringList{} << QByteArray("printf 'broken\\nat page 2\\n' >&2\nexit 3\n") << 2 << "at page 2" << QByteArray() << QStringList{} << 2;
     QTest::newRow("report folder missing: no build") << QByteArray("100") << QStringList{"--report", "@BOX@/nowhere/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: The report file @BOX@/nowhere/r.json cannot be written (the folder does not exist); no output file was written." << QByteArray() << QStringList{} << 0;
     QTest::newRow("report gone by the end") << QByteArray("100") << QStringList{"--report", "@BOX@/config/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray("rm -rf '@BOX@/config'\nexec '@PROG@/pdftk' \"$@\"\n") << 3 << "brindlewick: The report file @BOX@/config/r.json could not be written: the folder does not exist." << QByteArray() << QStringList{"ZULU POINT"} << 1;
@@ -219,6 +223,8 @@ void TestCommandLine::exitStatus()
     if (!list.isNull())
         writeFile(box("list.txt"), list);
     std::unique_ptr<NginxServer> web;
+    std::unique_ptr<FtpServer> server;
+    std::unique_ptr<ClosedFolder> closed;
     for (const QString &pair : std::as_const(variables)) {
         const QString name = pair.section('=', 0, 0);
         const QString value = expand(pair.section('=', 1));
@@ -231,6 +237,14 @@ void TestCommandLine::exitStatus()
             QVERIFY2(web->start(), qPrintable(web->error()));
             m_env.insert(name, web->url());
             m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
+        } else if (value == "@FTP@") {
+            server = std::make_unique<FtpServer>(box());
+            QVERIFY(server->start());
+            m_env.insert(name, server->host());
+        } else if (name == "@CLOSED@") {
+            closed = std::make_unique<ClosedFolder>(box(value));
+            if (!closed->error().isEmpty())
+                QSKIP(qPrintable(closed->error()));
         } else
             m_env.insert(name, value);
     }
@@ -247,6 +261,8 @@ void TestCommandLine::exitStatus()
         QCOMPARE(readFile(box("out.pdf")), OldOutput);
     else
         QCOMPARE(stationNamesOf(box("out.pdf")), names);
+    if (server && names.isEmpty()) // refused before anything was fetched
+        QCOMPARE(server->retrieved(), QStringList());
     nothingLeftBehind();
 
     // The closing line, and the report file where there is one, tell the same.

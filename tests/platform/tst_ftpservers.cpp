@@ -180,7 +180,7 @@ void TestFtpServers::buildAgainst()
     if (!settings.contains("no ca"))
         sources.caFile = certificates.ca;
     sources.stallSeconds = 2;
-    const SourceChoice choice = discoverSource(sources, m_fso);
+    const SourceChoice choice = discoverSource(sources, m_fso, Settings().answerMs);
     if (choice.mode != SourceMode::Ftp) {
         QVERIFY2(!refusal.isEmpty() && choice.detail.contains(refusal), qPrintable(choice.detail));
         QVERIFY(!choice.detail.contains(".."));

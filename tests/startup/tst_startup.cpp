@@ -6,11 +6,14 @@
 #include "ui/frmMain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -25,6 +28,7 @@ private slots:
     void cleanup() { m_window.reset(); }
     void neitherSourceIsFatal_data();
     void shareThenWebThenFtp();
+    void hungShareCountsAsAbsent();
     void neitherSourceIsFatal();
     void workspaceNames_data();
     void workspaceNames();
@@ -34,6 +38,7 @@ private slots:
     void sampleSheetsAreNamedInTheTitle();
     void commandLinePath_data();
     void commandLinePath();
+    void commandLineImportsFile_data();
     void commandLineImportsFile();
 
 private:
@@ -97,6 +102,40 @@ void TestStartup::shareThenWebThenFtp()
         else
             web.stop();
     }
+}
+
+void TestStartup::hungShareCountsAsAbsent()
+{
+    // A share on a network mount whose server is gone: the window shows all the same,
+    // within the deadline, and builds from the FTP server.
+    writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
+    const QString root = m_box->dir.filePath("ftp");
+    writeSheets(root + "/Geod", {station("100", "ZULU", "A, B")});
+    FtpServer server(root);
+    QVERIFY(server.start());
+    Settings settings = m_box->settings();
+    settings.sources.ftpHost = server.host();
+    HungMount mount(m_box->dir.filePath("geod"), m_box->dir.filePath("mount"));
+    if (const QString why = mount.start(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    settings.sources.shareDir = mount.path() + "/";
+    QVERIFY(mount.hang());
+    QElapsedTimer shown;
+    shown.start();
+    QVERIFY(load(settings));
+    QVERIFY2(shown.elapsed() < settings.answerMs + 2000,
+             qPrintable(QString::number(shown.elapsed())));
+    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
+
+    m_window->findChild<QLineEdit *>("txtAdd")->setText("100");
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnPaste"), Qt::LeftButton);
+    const QString out = m_box->dir.filePath("o.pdf");
+    m_window->findChild<QLineEdit *>("txtOutFile")->setText(out);
+    QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnContinue"), Qt::LeftButton);
+    QVERIFY(finished.wait(EventBound));
+    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
+    QCOMPARE(server.retrieved().size(), 1);
 }
 
 void TestStartup::neitherSourceIsFatal()
@@ -313,15 +352,78 @@ void TestStartup::commandLinePath()
     QCOMPARE(::commandLinePath(command), path);
 }
 
+void TestStartup::commandLineImportsFile_data()
+{
+    // Where the list lies, where the desktop keeps the user's documents, and the output
+    // proposed for it (@BOX@: the sandbox). Never into a folder the user cannot write, or
+    // the program's installed data.
+    QTest::addColumn<QString>("where");     // open, closed or installed
+    QTest::addColumn<QString>("documents"); // user-dirs.dirs, environment, Documents, none
+    QTest::addColumn<QString>("proposed");
+    // clang-format off
+    QTest::newRow("beside the list") << "open" << "none" << "@BOX@/lists/my list.pdf";
+    QTest::newRow("closed folder: the desktop's documents") << "closed" << "user-dirs.dirs" << "@BOX@/home/Papers/my list.pdf";
+    QTest::newRow("closed folder: ~/Documents") << "closed" << "Documents" << "@BOX@/home/Documents/my list.pdf";
+    QTest::newRow("closed folder: no documents folder") << "closed" << "none" << "@BOX@/home/my list.pdf";
+    QTest::newRow("the installed sample list") << "installed" << "environment" << "@BOX@/elsewhere/my list.pdf";
+    // clang-format on
+}
+
 void TestStartup::commandLineImportsFile()
 {
-    const QString list = m_box->dir.filePath("my list.txt");
+    QFETCH(QString, where);
+    QFETCH(QString, documents);
+    QFETCH(QString, proposed);
+    const QString box = m_box->dir.path();
+    Settings settings = m_box->settings();
+    QString folder = box + "/lists";
+    if (where == "installed") {
+        // As the package lays it out: the program folder links to its data.
+        folder = box + "/share/brindlewick/demo";
+        QDir().mkpath(folder);
+        QDir().mkpath(box + "/lib/brindlewick");
+        QVERIFY(QFile::link(folder, box + "/lib/brindlewick/demo"));
+        settings.programDir = box + "/lib/brindlewick";
+    }
+    const QString list = folder + "/my list.txt";
+    QDir().mkpath(folder);
     writeFile(list, "300\n100, 200\n");
-    const Settings settings = m_box->settings();
+    std::unique_ptr<ClosedFolder> closed;
+    if (where == "closed") {
+        closed = std::make_unique<ClosedFolder>(folder);
+        if (!closed->error().isEmpty())
+            QSKIP(qPrintable(closed->error()));
+    }
+    // The user's own folders, as the desktop names them.
+    const QByteArrayList names{"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"};
+    QHash<QByteArray, QByteArray> saved;
+    for (const QByteArray &name : names)
+        saved.insert(name, qgetenv(name.constData()));
+    const auto restore = qScopeGuard([&] {
+        for (const QByteArray &name : names)
+            qputenv(name.constData(), saved.value(name));
+    });
+    qputenv("HOME", QFile::encodeName(box + "/home"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(box + "/config"));
+    qunsetenv("XDG_DOCUMENTS_DIR");
+    QDir().mkpath(box + "/home");
+    if (documents == "user-dirs.dirs") {
+        QDir().mkpath(box + "/config");
+        writeFile(box + "/config/user-dirs.dirs",
+                  "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                  "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
+    } else if (documents == "environment") {
+        qputenv("XDG_DOCUMENTS_DIR", QFile::encodeName(box + "/elsewhere"));
+    } else if (documents == "Documents") {
+        QDir().mkpath(box + "/home/Documents");
+    }
+
     QVERIFY(load(settings, {list, m_box->dir.filePath("ignored.txt")})); // the first only
     QCOMPARE(m_window->stationList().entries(), (QStringList{"100", "200", "300"}));
     QCOMPARE(text("txtInFile"), list);
-    QCOMPARE(text("txtOutFile"), m_box->dir.filePath("my list.pdf"));
+    QCOMPARE(text("txtOutFile"), proposed.replace("@BOX@", box));
+    if (where != "open")
+        return;
 
     // A path naming no file is reported, and the program goes on with an empty list.
     const QString absent = m_box->dir.filePath("absent.txt");

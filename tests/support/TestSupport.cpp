@@ -5,8 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString programFolder()
@@ -255,4 +260,111 @@ FsResult StubbornFileSystem::copyFile(const QString &from, const QString &to, qi
     FsResult failure = FsResult::fromErrno(copyError);
     failure.local = true; // as when writing the copy fails
     return failure;
+}
+
+QString HungMount::start()
+{
+    if (!QFileInfo::exists("/dev/fuse"))
+        return "FUSE is unavailable here: there is no /dev/fuse";
+    if (QStandardPaths::findExecutable("fusermount3").isEmpty())
+        return "fusermount3 is not installed (Debian's fuse3)";
+    if (QProcess::execute("/usr/bin/python3", {"-c", "import fusepy"}) != 0)
+        return "fusepy is not installed (Debian's python3-fusepy)";
+    QDir().mkpath(m_backing);
+    QDir().mkpath(m_mountPoint);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start("/usr/bin/python3", {HUNG_FS_SCRIPT, m_backing, m_mountPoint});
+    if (!waitForLine("ready")) {
+        const QString said = QString::fromLocal8Bit(m_process.readAll()).trimmed();
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        return "the FUSE folder could not be mounted: " + said;
+    }
+    m_mounted = true;
+    return QString();
+}
+
+bool HungMount::waitForLine(const QByteArray &prefix)
+{
+    for (;;) {
+        while (m_process.canReadLine()) {
+            if (m_process.readLine().startsWith(prefix))
+                return true;
+        }
+        if (!m_process.waitForReadyRead(EventBound))
+            return false;
+    }
+}
+
+bool HungMount::command(const QByteArray &command, const QByteArray &answer)
+{
+    return m_process.write(command + '\n') > 0 && waitForLine(answer);
+}
+
+bool HungMount::hang()
+{
+    return command("hang", "hung");
+}
+
+bool HungMount::waitForBlockedCall()
+{
+    return waitForLine("blocked ");
+}
+
+bool HungMount::release()
+{
+    return command("release", "released");
+}
+
+HungMount::~HungMount()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    // The calls that waited come back first, so that none is left stuck in the kernel.
+    release();
+    if (!QTest::qWaitFor([] { return workerThreadsRunning() == 0; }, EventBound))
+        qWarning("calls into the FUSE folder did not come back");
+    if (m_mounted)
+        QProcess::execute("fusermount3", {"-u", "-z", m_mountPoint});
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill(); // its connection closes with it: whatever still waits fails
+        m_process.waitForFinished(10000);
+    }
+}
+
+ClosedFolder::ClosedFolder(QString path) : m_path(std::move(path))
+{
+    QDir().mkpath(m_path);
+    const QByteArray native = QFile::encodeName(m_path);
+    if (::geteuid() != 0) {
+        if (::chmod(native.constData(), 0555) != 0)
+            m_error = "chmod failed";
+        return;
+    }
+    // The administrator may write anywhere but where the folder is immutable.
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+        (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0))
+        m_error = "this file system cannot make a folder immutable";
+    if (fd >= 0)
+        ::close(fd);
+}
+
+ClosedFolder::~ClosedFolder()
+{
+    const QByteArray native = QFile::encodeName(m_path);
+    if (::geteuid() != 0) {
+        ::chmod(native.constData(), 0755);
+        return;
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0)
+        ::close(fd);
 }

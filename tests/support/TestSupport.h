@@ -121,6 +121,50 @@ QString deadHost();
 // program runs from its folder that are not given are linked to the real ones.
 void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts);
 
+// A folder that stops answering when told to, as a network mount whose server went
+// away: a FUSE file system of the tests' own (tests/support/hungfs.py) serving a
+// backing folder at a mount point. Every call made while it hangs waits in the kernel
+// until release(). It is released, unmounted and ended when it goes, stuck or not.
+class HungMount {
+public:
+    HungMount(QString backing, QString mountPoint)
+        : m_backing(std::move(backing)), m_mountPoint(std::move(mountPoint))
+    {
+    }
+    ~HungMount();
+
+    // Mounts it; empty when it is up, else why it cannot be (for QSKIP).
+    QString start();
+    // From now on every call waits; then until a call is waiting in it.
+    bool hang();
+    bool waitForBlockedCall();
+    bool release();
+    QString path() const { return m_mountPoint; }
+
+private:
+    bool command(const QByteArray &command, const QByteArray &answer);
+    bool waitForLine(const QByteArray &prefix);
+
+    QString m_backing;
+    QString m_mountPoint;
+    QProcess m_process;
+    bool m_mounted = false;
+};
+
+// A folder in which no file can be made, by the administrator neither: immutable when
+// the test runs as root (as CI does), of mode 0555 otherwise. Open again when it goes.
+class ClosedFolder {
+public:
+    explicit ClosedFolder(QString path);
+    ~ClosedFolder();
+    // Empty when it is closed, else why not (for QSKIP).
+    QString error() const { return m_error; }
+
+private:
+    QString m_path;
+    QString m_error;
+};
+
 // A file layer whose replacement of one path fails a given number of times with a
 // given system error: EBUSY as when another program holds the file, ENOSPC for a
 // full disk, EROFS for a read-only folder. Copies fail with copyError when set.
