@@ -2,23 +2,11 @@
 
 #include "CurlWorker.h"
 #include "FtpConnection.h"
+#include "Replies.h"
 
 using std::chrono::milliseconds;
 
 namespace {
-
-// "150 Opening BINARY mode data connection for x.pdf (1234 bytes)."; -1 when the
-// reply gives no size.
-qint64 announcedSize(const QByteArray &line)
-{
-    if (!line.startsWith("150") && !line.startsWith("125"))
-        return -1;
-    const qsizetype end = line.lastIndexOf(" bytes)");
-    const qsizetype open = end < 0 ? -1 : line.lastIndexOf('(', end);
-    bool ok = false;
-    const qint64 size = open < 0 ? -1 : line.mid(open + 1, end - open - 1).toLongLong(&ok);
-    return ok && size >= 0 ? size : -1;
-}
 
 // Answers from the server about the sheet itself (a 5xx reply to CWD or RETR): asking
 // again cannot help. A 4xx reply ("425 Can't open data connection") is the moment's.
@@ -27,18 +15,6 @@ bool aboutTheSheet(CURLcode code, int reply)
     return (code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED ||
             code == CURLE_FTP_COULDNT_RETR_FILE) &&
            (reply == 0 || reply >= 500);
-}
-
-// "550 GSID_100185.pdf: Permission denied": the server has the sheet and will not give it.
-// A reply that cannot be told from a missing file ("550 Failed to open file.") is taken
-// for one.
-bool deniesPermission(const QString &reply)
-{
-    for (const char *words : {"permission denied", "access denied", "access is denied"}) {
-        if (reply.contains(QLatin1String(words), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
 }
 
 // The data connection of active mode was refused or never came.
@@ -135,14 +111,12 @@ void FtpWorker::configure(CurlTransfer &t)
 
 void FtpWorker::heard(CurlTransfer &t, const QByteArray &reply)
 {
-    bool number = false;
-    const int code = reply.left(3).toInt(&number);
-    if (number && reply.size() >= 3) {
+    if (const int code = Replies::ftpCode(reply)) {
         t.lastCode = code;
         t.lastReply = reply;
     }
     if (t.announced < 0)
-        t.announced = announcedSize(reply);
+        t.announced = Replies::ftpAnnouncedSize(reply);
 }
 
 CurlWorker::Overdue FtpWorker::overdue(const CurlTransfer &t) const
@@ -233,7 +207,7 @@ void FtpWorker::finished(CurlTransfer &t, CURLcode result)
     if (aboutTheSheet(code, t.lastCode)) {
         answered();
         const FetchResult::Kind kind =
-            deniesPermission(said) ? FetchResult::Refused : FetchResult::NotOnSource;
+            Replies::ftpDeniesPermission(said) ? FetchResult::Refused : FetchResult::NotOnSource;
         if (probe)
             answerProbe({kind, 0, said});
         else

@@ -2,6 +2,7 @@
 
 #include "CurlOptions.h"
 #include "CurlWorker.h"
+#include "Replies.h"
 #include "platform/FileSystem.h"
 
 #include <QUrl>
@@ -22,45 +23,6 @@ constexpr long MaxRedirects = 5;
 constexpr int DefaultRetryAfterSeconds = 1;
 
 // HTTP/2 sends no reason phrase; the common ones, so that every message reads alike.
-QString reasonOf(long status)
-{
-    switch (status) {
-    case 400:
-        return QStringLiteral("Bad Request");
-    case 401:
-        return QStringLiteral("Unauthorized");
-    case 403:
-        return QStringLiteral("Forbidden");
-    case 404:
-        return QStringLiteral("Not Found");
-    case 410:
-        return QStringLiteral("Gone");
-    case 429:
-        return QStringLiteral("Too Many Requests");
-    case 500:
-        return QStringLiteral("Internal Server Error");
-    case 502:
-        return QStringLiteral("Bad Gateway");
-    case 503:
-        return QStringLiteral("Service Unavailable");
-    case 504:
-        return QStringLiteral("Gateway Timeout");
-    default:
-        return QString();
-    }
-}
-
-// "404 Not Found" from "HTTP/1.1 404 Not Found" or "HTTP/2 404".
-QString statusText(const QByteArray &line, long status)
-{
-    QString text = QString::fromUtf8(line.mid(line.indexOf(' ') + 1)).trimmed();
-    if (text.isEmpty())
-        text = QString::number(status);
-    if (!text.contains(QLatin1Char(' ')) && !reasonOf(status).isEmpty())
-        text += QLatin1Char(' ') + reasonOf(status);
-    return text;
-}
-
 // Options of every web handle, the probe's and the builds'.
 void setWebOptions(CURL *easy, const SourceSettings &settings, char *errorBuffer)
 {
@@ -146,8 +108,7 @@ private:
     // What each handle heard of its last answer; a node keeps its place in the map.
     struct Reply {
         std::array<char, CURL_ERROR_SIZE> words{}; // libcurl's words for a failure
-        QByteArray location;                       // where a redirect sent it
-        qint64 length = -1;                        // Content-Length
+        Replies::HttpHead head;                    // its status, length, redirect
     };
     std::unordered_map<CURL *, Reply> m_replies;
     // Strikes of its own: an HTTP/2 connection carries every request, so the failures of
@@ -231,7 +192,7 @@ std::optional<SourceLoss> probeWebServer(const SourceSettings &settings)
     // server answered, and its sheets are asked for one by one. A server error is no answer.
     if (status >= 500)
         return SourceLoss{SourceLoss::ServerError, SourceMode::Web,
-                          QString::number(status) + QLatin1Char(' ') + reasonOf(status), where};
+                          Replies::httpStatusText(QByteArray(), int(status)), where};
     return std::nullopt;
 }
 
@@ -244,19 +205,10 @@ void WebWorker::configure(CurlTransfer &t)
 
 void WebWorker::heard(CurlTransfer &t, const QByteArray &line)
 {
-    // Each answer of a redirect has a status line of its own: the last one counts.
     Reply &reply = m_replies[t.easy];
-    if (line.startsWith("HTTP/")) {
-        t.lastCode = line.split(' ').value(1).toInt();
-        t.lastReply = line;
-        reply.length = -1;
-    }
-    const qsizetype colon = line.indexOf(':');
-    const QByteArray name = line.left(colon).toLower();
-    if (name == "content-length")
-        reply.length = line.mid(colon + 1).trimmed().toLongLong();
-    else if (name == "location")
-        reply.location = line.mid(colon + 1).trimmed();
+    Replies::readHttpHeader(reply.head, line);
+    t.lastCode = reply.head.status;
+    t.lastReply = reply.head.statusLine;
 }
 
 void WebWorker::reply(const CurlJob &job, const FetchResult &result)
@@ -289,7 +241,7 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
     const Reply &heard = m_replies[t.easy];
     const char *words = heard.words.data();
     const QString curlWords = QString::fromUtf8(*words ? words : curl_easy_strerror(code));
-    const qint64 length = heard.length;
+    const qint64 length = heard.head.length;
 
     if (std::optional<SourceLoss> loss = lossOf(t.easy, code, m_where, words)) {
         // A connection refused once others worked may be a server restarting: a strike.
@@ -320,7 +272,7 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
     }
     if (code == CURLE_UNSUPPORTED_PROTOCOL && t.lastCode >= 300 && t.lastCode < 400) {
         reply(job, {FetchResult::TransferFailed, 0,
-                    QStringLiteral("sent on to ") + QString::fromUtf8(heard.location) +
+                    QStringLiteral("sent on to ") + QString::fromUtf8(heard.head.location) +
                         QStringLiteral(", which is not followed from https")});
         return;
     }
@@ -340,7 +292,7 @@ void WebWorker::finished(CurlTransfer &t, CURLcode code)
         return;
     }
 
-    const QString said = statusText(t.lastReply, status);
+    const QString said = Replies::httpStatusText(t.lastReply, int(status));
     if (status == 429 || status == 503) {
         busy(t, said);
         return;
