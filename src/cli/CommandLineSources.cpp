@@ -49,7 +49,9 @@ int runCommandLineSources(const Settings &defaults)
                                                     {SourceMode::Ftp, sources.ftpHost}};
     bool chosenSeen = false;
     text.clear();
-    for (const auto &[mode, where] : order) {
+    for (const auto &entry : order) {
+        const SourceMode mode = entry.first;
+        const QString &where = entry.second;
         if (where.isEmpty())
             continue;
         text += QStringLiteral("  ") + SourceLoss::sourceName(mode) + QLatin1Char(' ') + where +
