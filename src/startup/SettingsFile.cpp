@@ -1,19 +1,30 @@
 #include "SettingsFile.h"
 
+#include <QStringDecoder>
+
 namespace {
 
+// A carriage return counts too: a file written with CR LF line ends, or a stray one.
 bool isBlank(char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\r';
 }
 
 QByteArrayView trimmed(QByteArrayView text)
 {
     while (!text.isEmpty() && isBlank(text.front()))
         text = text.sliced(1);
-    while (!text.isEmpty() && (isBlank(text.back()) || text.back() == '\r'))
+    while (!text.isEmpty() && isBlank(text.back()))
         text.chop(1);
     return text;
+}
+
+// The bytes as they stand: a byte-order mark inside a line is a character like any other.
+QString decoded(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
 }
 
 } // namespace
@@ -34,19 +45,19 @@ SettingsFile SettingsFile::parse(QByteArrayView text)
         if (line.isEmpty() || line.front() == '#' || line.front() == ';')
             continue;
         if (line.front() == '[' && line.back() == ']') {
-            section = QString::fromUtf8(trimmed(line.sliced(1, line.size() - 2)));
+            section = decoded(trimmed(line.sliced(1, line.size() - 2)));
             continue;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals <= 0) {
+        const QByteArrayView key = equals < 0 ? QByteArrayView() : trimmed(line.first(equals));
+        if (key.isEmpty()) {
             file.strayLines << number;
             continue;
         }
         QByteArrayView value = trimmed(line.sliced(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.sliced(1, value.size() - 2);
-        file.entries.append({section, QString::fromUtf8(trimmed(line.first(equals))),
-                             QString::fromUtf8(value), number});
+        file.entries.append({section, decoded(key), decoded(value), number});
     }
     return file;
 }

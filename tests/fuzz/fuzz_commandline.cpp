@@ -44,6 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case O::ShowVersion:
         FUZZ_CHECK(arguments.contains("--version"), all());
         break;
+    case O::ShowSources:
+        FUZZ_CHECK(arguments.contains("--sources"), all());
+        break;
     case O::Refuse:
         break;
     }
