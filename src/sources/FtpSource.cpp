@@ -3,6 +3,7 @@
 #include "CurlWorker.h"
 #include "FtpConnection.h"
 #include "Replies.h"
+#include "platform/FileSystem.h"
 
 using std::chrono::milliseconds;
 
@@ -161,9 +162,9 @@ void FtpWorker::finished(CurlTransfer &t, CURLcode result)
     }
     if (t.tooLarge) {
         answered();
+        // The size the server announced, when it did.
         answer(job.id, {FetchResult::TransferFailed, 0,
-                        QStringLiteral("larger than %1 MiB; not taken")
-                            .arg(FetchResult::MaxSheetBytes >> 20)});
+                        FileSystem::tooLargeText(t.announced, FetchResult::MaxSheetBytes)});
         return;
     }
     if (localError != 0) {
