@@ -381,14 +381,11 @@ void TestStartup::commandLineImportsFile()
         if (!closed->error().isEmpty())
             QSKIP(qPrintable(closed->error()));
     }
-    // The user's own folders, as the desktop names them.
-    const QByteArrayList names{"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"};
-    QHash<QByteArray, QByteArray> saved;
-    for (const QByteArray &name : names)
-        saved.insert(name, qgetenv(name.constData()));
+    // The user's own folders, as the desktop names them; as they were after the test.
+    const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
     const auto restore = qScopeGuard([&] {
-        for (const QByteArray &name : names)
-            qputenv(name.constData(), saved.value(name));
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"})
+            saved.contains(name) ? qputenv(name, saved.value(name).toLocal8Bit()) : qunsetenv(name);
     });
     qputenv("HOME", QFile::encodeName(box + "/home"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(box + "/config"));

@@ -496,6 +496,7 @@ void TestFrmMain::refusedBeforeFetching()
     QCOMPARE(edit("txtInFile")->text(), list);
     QCOMPARE(shownEntries(), QStringList{"100"});
     QCOMPARE(readFile(list), "100\n");
+    QVERIFY(QDir(m_box->workspace()).isEmpty()); // nothing fetched into it
 }
 
 void TestFrmMain::busyThenEachEnd_data()
