@@ -61,7 +61,7 @@ BuildConfig BuildConfig::of(const Settings &settings, const StartUp &startUp, Ed
 }
 
 SheetBuild::SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui, QObject *parent)
-    : QObject(parent), m_config(std::move(config)), m_fso(fso), m_ui(ui)
+    : Build(parent), m_config(std::move(config)), m_fso(fso), m_ui(ui)
 {
     if (!m_config.workspaceDir.endsWith(QLatin1Char('/')))
         m_config.workspaceDir += QLatin1Char('/');
@@ -74,6 +74,13 @@ SheetBuild::~SheetBuild()
         blockSignals(true);
         stop();
     }
+}
+
+BuildFactory SheetBuild::factory(FileSystem &fso, UserInteraction &ui)
+{
+    return [&fso, &ui](const BuildConfig &config, QObject *parent) -> Build * {
+        return new SheetBuild(config, fso, ui, parent);
+    };
 }
 
 EditionPaths SheetBuild::paths() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Build.h"
 #include "BuildReport.h"
 #include "Edition.h"
 #include "OutputFile.h"
@@ -59,29 +60,26 @@ struct BuildConfig {
 // nothing waits on the window's thread without a bound: stop() returns at once, and
 // what a worker stuck in the kernel brings late lands in a folder no longer used, or is
 // taken back (a draft made after its deadline).
-class SheetBuild : public QObject {
+class SheetBuild : public Build {
     Q_OBJECT
 
 public:
     SheetBuild(BuildConfig config, FileSystem &fso, UserInteraction &ui, QObject *parent = nullptr);
     ~SheetBuild() override;
 
+    // The window's default: a SheetBuild on fso and ui, which must outlive it.
+    static BuildFactory factory(FileSystem &fso, UserInteraction &ui);
+
     // Where the edition's sheets lie at the source.
     EditionPaths paths() const;
 
-    // Starts the build; progress() counts the GSIDs dealt with ("1", "2", …), then says
-    // "Writing", and finished() reports the end, once.
-    void start(const QStringList &gsids, const QString &outputPath);
+    void start(const QStringList &gsids, const QString &outputPath) override;
     // Ends every transfer, tool and worker at once, and reports Stopped.
-    void stop();
-    bool isRunning() const { return m_running; }
+    void stop() override;
+    bool isRunning() const override { return m_running; }
     // start() and wait for the end, running the event loop meanwhile.
     BuildReport run(const QStringList &gsids, const QString &outputPath,
                     const std::function<void(const QString &)> &progress = {});
-
-signals:
-    void progress(const QString &text);
-    void finished(const BuildReport &report);
 
 private:
     void onPrepared(const OutputProblem &problem);

@@ -63,11 +63,12 @@ template <typename Control> void setCaption(Control *control, const QString &tex
 } // namespace
 
 frmMain::frmMain(Settings settings, QStringList arguments, FileSystem &fso, UserInteraction &ui,
-                 QWidget *parent)
+                 BuildFactory makeBuild, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_settings(std::move(settings)), m_arguments(std::move(arguments)), m_fso(fso), m_ui(ui)
+      m_settings(std::move(settings)), m_arguments(std::move(arguments)), m_fso(fso), m_ui(ui),
+      m_makeBuild(makeBuild ? std::move(makeBuild) : SheetBuild::factory(fso, ui))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral(" Get a List of Data Sheets and Combine into a Single PDF") +
@@ -552,9 +553,9 @@ void frmMain::btnContinue_Click()
     const Edition edition = btnMetric->isChecked() ? Edition::Metric : Edition::English;
     BuildConfig config = BuildConfig::of(m_settings, m_startUp, edition);
     config.listFile = txtInFile->text();
-    m_build = new SheetBuild(config, m_fso, m_ui, this);
-    connect(m_build, &SheetBuild::progress, this, &frmMain::showProgress);
-    connect(m_build, &SheetBuild::finished, this, [this](const BuildReport &report) {
+    m_build = m_makeBuild(config, this);
+    connect(m_build, &Build::progress, this, &frmMain::showProgress);
+    connect(m_build, &Build::finished, this, [this](const BuildReport &report) {
         // The build is still on the stack of its own signal: let it go later.
         std::exchange(m_build, nullptr)->deleteLater();
         setBusy(false);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "assembly/SheetBuild.h"
+#include "assembly/Build.h"
 #include "startup/Settings.h"
 #include "startup/Startup.h"
 #include "stations/StationList.h"
@@ -37,8 +37,9 @@ class frmMain : public QWidget {
 
 public:
     // arguments: the command line after the program's name; the first names a list file.
+    // makeBuild makes each Continue's build; none: a SheetBuild on fso and ui.
     frmMain(Settings settings, QStringList arguments, FileSystem &fso, UserInteraction &ui,
-            QWidget *parent = nullptr);
+            BuildFactory makeBuild = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The load step. False when the program ended during it; the window must then
@@ -99,7 +100,8 @@ private:
     QString m_helpFile;
     StartUp m_startUp; // the source, the workspace, what builds learn of the source
     SaveDialogSettings cdgGetOutFile;
-    QPointer<SheetBuild> m_build; // the build running, if any
+    BuildFactory m_makeBuild;
+    QPointer<Build> m_build; // the build running, if any
     bool m_closing = false;
     QShortcut *m_stopShortcut = nullptr;
 

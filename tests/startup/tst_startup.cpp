@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -20,22 +19,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Start-up as the window goes through it: the source, the workspace, the command line;
+// and that the builds use what it settled.
 class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
     void init();
     void cleanup() { m_window.reset(); }
-    void neitherSourceIsFatal_data();
     void shareThenWebThenFtp();
-    void hungShareCountsAsAbsent();
+    void neitherSourceIsFatal_data();
     void neitherSourceIsFatal();
     void workspaceNames_data();
     void workspaceNames();
     void secondWindowKeepsOutOfTheFirst();
     void workspaceChangedAfterStartUp_data();
     void workspaceChangedAfterStartUp();
-    void sampleSheetsAreNamedInTheTitle();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile_data();
@@ -50,8 +49,20 @@ private:
     }
     QString text(const char *name) const
     {
-        QObject *o = m_window->findChild<QObject *>(QString::fromLatin1(name));
-        return o->property("text").toString();
+        return m_window->findChild<QObject *>(QString::fromLatin1(name))
+            ->property("text")
+            .toString();
+    }
+    // Adds the GSIDs, names the output and presses Continue; waits for the build, if any.
+    void build(const QString &gsids, const QString &output)
+    {
+        m_window->findChild<QLineEdit *>("txtAdd")->setText(gsids);
+        QTest::mouseClick(m_window->findChild<QPushButton *>("btnPaste"), Qt::LeftButton);
+        m_window->findChild<QLineEdit *>("txtOutFile")->setText(output);
+        QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+        QTest::mouseClick(m_window->findChild<QPushButton *>("btnContinue"), Qt::LeftButton);
+        if (m_window->isBuilding())
+            QVERIFY(finished.wait(EventBound));
     }
 
     std::unique_ptr<Sandbox> m_box;
@@ -66,6 +77,65 @@ void TestStartup::init()
     QDir().mkpath(m_box->share());
 }
 
+void TestStartup::shareThenWebThenFtp()
+{
+    // The share wins even when the servers answer; the web server without it; FTP only
+    // without both. A share on a network mount whose server is gone counts as absent, in
+    // time (without FUSE here, it is removed instead). Builds use the source chosen, as it
+    // is by then.
+    FtpServer server(m_box->dir.path());
+    QVERIFY(server.start());
+    const QString host = server.host();
+    QTemporaryDir certificates;
+    NginxServer web(m_box->dir.path(), makeTestCertificates(certificates.path()));
+    QVERIFY2(web.start(), qPrintable(web.error()));
+    HungMount mount(m_box->share(), m_box->dir.filePath("mount"));
+    const bool fuse = mount.start().isEmpty();
+    Settings settings = m_box->settings();
+    settings.sources.shareDir = fuse ? mount.path() + "/" : m_box->share();
+    settings.sources.ftpHost = host;
+    settings.sources.webUrl = web.url();
+    settings.sources.caFile = certificates.filePath("ca.pem");
+    const QString out = m_box->dir.filePath("o.pdf");
+    for (const SourceMode expected : {SourceMode::Share, SourceMode::Web, SourceMode::Ftp}) {
+        settings.sampleSheets = expected == SourceMode::Web;
+        QElapsedTimer shown;
+        shown.start();
+        QVERIFY(load(settings));
+        QVERIFY2(shown.elapsed() < settings.answerMs + 2000,
+                 qPrintable(QString::number(shown.elapsed())));
+        QCOMPARE(m_window->sourceMode(), expected);
+        QCOMPARE(m_window->windowTitle().endsWith(" (sample sheets)"), settings.sampleSheets);
+        QVERIFY(m_ui.messages.isEmpty());
+        QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
+        if (expected == SourceMode::Share) {
+            QVERIFY(fuse ? mount.hang() : QDir(m_box->share()).removeRecursively());
+        } else if (expected == SourceMode::Web) {
+            // No edition folder there: every sheet not found, and the likely cause said.
+            build("100", out);
+            QVERIFY2(m_ui.messages.value(0).text.endsWith(
+                         "Not one of them is on the web server: its folder " + web.url() +
+                         "PDF%20Single%20Sheet/ may be missing."),
+                     qPrintable(m_ui.messages.value(0).text));
+            web.stop();
+        }
+    }
+    // Over FTP: the edition folder missing, then there, then the server gone. The list
+    // stays for the next Continue each time.
+    build("100", out);
+    writeSheets(m_box->dir.filePath("Geod"), {station("100", "ZULU", "A, B")});
+    build("", out);
+    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
+    server.stop();
+    build("100", out);
+    QCOMPARE(m_ui.messages.size(), 2);
+    QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
+    QCOMPARE(m_ui.messages[1].text,
+             "Could not connect to the FTP server " + host + ": Connection refused.");
+    QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
+    QCOMPARE(text("txtOutFile"), out);
+}
+
 void TestStartup::neitherSourceIsFatal_data()
 {
     // What happened at the FTP server, in the details (@HOST@).
@@ -76,66 +146,6 @@ void TestStartup::neitherSourceIsFatal_data()
     QTest::newRow("no such host") << "ftp.example.invalid" << "The host name of the FTP server @HOST@ was not found.";
     QTest::newRow("no greeting") << "silent" << "The FTP server @HOST@ did not answer within 2 seconds.";
     // clang-format on
-}
-
-void TestStartup::shareThenWebThenFtp()
-{
-    // The share wins even when the servers answer; the web server without it; FTP only
-    // without both.
-    FtpServer server(m_box->dir.path());
-    QVERIFY(server.start());
-    QTemporaryDir certificates;
-    NginxServer web(m_box->dir.path(), makeTestCertificates(certificates.path()));
-    QVERIFY2(web.start(), qPrintable(web.error()));
-    Settings settings = m_box->settings();
-    settings.sources.ftpHost = server.host();
-    settings.sources.webUrl = web.url();
-    settings.sources.caFile = certificates.filePath("ca.pem");
-    for (const SourceMode expected : {SourceMode::Share, SourceMode::Web, SourceMode::Ftp}) {
-        QVERIFY(load(settings));
-        QCOMPARE(m_window->sourceMode(), expected);
-        QVERIFY(m_ui.messages.isEmpty());
-        QCOMPARE(text("lblCount"), "No Data Sheets Loaded");
-        m_window.reset();
-        if (expected == SourceMode::Share)
-            QDir(m_box->share()).removeRecursively();
-        else
-            web.stop();
-    }
-}
-
-void TestStartup::hungShareCountsAsAbsent()
-{
-    // A share on a network mount whose server is gone: the window shows all the same,
-    // within the deadline, and builds from the FTP server.
-    writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
-    const QString root = m_box->dir.filePath("ftp");
-    writeSheets(root + "/Geod", {station("100", "ZULU", "A, B")});
-    FtpServer server(root);
-    QVERIFY(server.start());
-    Settings settings = m_box->settings();
-    settings.sources.ftpHost = server.host();
-    HungMount mount(m_box->dir.filePath("geod"), m_box->dir.filePath("mount"));
-    if (const QString why = mount.start(); !why.isEmpty())
-        QSKIP(qPrintable(why));
-    settings.sources.shareDir = mount.path() + "/";
-    QVERIFY(mount.hang());
-    QElapsedTimer shown;
-    shown.start();
-    QVERIFY(load(settings));
-    QVERIFY2(shown.elapsed() < settings.answerMs + 2000,
-             qPrintable(QString::number(shown.elapsed())));
-    QCOMPARE(m_window->sourceMode(), SourceMode::Ftp);
-
-    m_window->findChild<QLineEdit *>("txtAdd")->setText("100");
-    QTest::mouseClick(m_window->findChild<QPushButton *>("btnPaste"), Qt::LeftButton);
-    const QString out = m_box->dir.filePath("o.pdf");
-    m_window->findChild<QLineEdit *>("txtOutFile")->setText(out);
-    QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
-    QTest::mouseClick(m_window->findChild<QPushButton *>("btnContinue"), Qt::LeftButton);
-    QVERIFY(finished.wait(EventBound));
-    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
-    QCOMPARE(server.retrieved().size(), 1);
 }
 
 void TestStartup::neitherSourceIsFatal()
@@ -166,79 +176,69 @@ void TestStartup::neitherSourceIsFatal()
 
 void TestStartup::workspaceNames_data()
 {
-    // What stands under the first names (or in place of the temporary folder) before
-    // start-up, and what the window takes.
+    // What stands under the first names before start-up, the temporary folder (@BOX@: the
+    // sandbox; none: the sandbox's own), and the name the window takes, or the message it
+    // ends with (@ROOT@: the temporary folder).
     QTest::addColumn<QStringList>("planted"); // "link", "other user", "loose", "file";
                                               // "all others'": every name another user's
-    QTest::addColumn<QString>("taken");       // the name's suffix; "random": mkdtemp's
-    QTest::addColumn<QString>("fatal");       // the message, when nothing is taken (@ROOT@)
-    const QString root = "Unable to use the workspace folder in the temporary folder @ROOT@: ";
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("taken"); // the name's suffix; "random": mkdtemp's
+    QTest::addColumn<QString>("fatal");
+    const QString unable = "Unable to use the workspace folder in the temporary folder @ROOT@: ";
     // clang-format off
-    QTest::newRow("absent: created") << QStringList{} << "" << "";
-    QTest::newRow("ours, mode 0777: tightened") << QStringList{"loose"} << "" << "";
-    QTest::newRow("a link: passed over") << QStringList{"link"} << "-2" << "";
-    QTest::newRow("another user's, then a file") << QStringList{"other user", "file"} << "-3" << "";
-    QTest::newRow("all hundred another user's") << QStringList{"all others'"} << "random" << "";
-    QTest::newRow("temporary folder missing") << QStringList{"no root"} << "" << root + "it does not exist.";
-    QTest::newRow("temporary folder is a file") << QStringList{"root a file"} << "" << root + "it is not a folder.";
-    QTest::newRow("temporary folder too long") << QStringList{"root too long"} << "" << root + "it is too long.";
+    QTest::newRow("ours, mode 0777: tightened") << QStringList{"loose"} << "" << "" << "";
+    QTest::newRow("a link, another user's, a file: passed over") << QStringList{"link", "other user", "file"} << "" << "-4" << "";
+    QTest::newRow("all hundred another user's") << QStringList{"all others'"} << "" << "random" << "";
+    QTest::newRow("temporary folder missing") << QStringList{} << "@BOX@/no/such/folder" << "" << unable + "it does not exist.";
+    QTest::newRow("temporary folder is a file") << QStringList{} << "@BOX@/target/precious.txt" << "" << unable + "it is not a folder.";
+    QTest::newRow("temporary folder too long") << QStringList{} << "@LONG@" << "" << unable + "it is too long.";
     // clang-format on
 }
 
 void TestStartup::workspaceNames()
 {
     QFETCH(QStringList, planted);
+    QFETCH(QString, root);
     QFETCH(QString, taken);
     QFETCH(QString, fatal);
     const QString target = m_box->dir.filePath("target");
     QDir().mkpath(target);
     writeFile(target + "/precious.txt", "keep me");
     Settings settings = m_box->settings();
+    if (root == "@LONG@")
+        root = "@BOX@" + QString("/" + QString(200, 'x')).repeated(25);
+    if (!root.isEmpty())
+        settings.tempRoot = root.replace("@BOX@", m_box->dir.path());
     const QString first = m_box->workspace().chopped(1);
     if (planted.value(0) == "all others'")
         planted = QStringList(Workspace::MaxNames, "other user");
     for (int i = 0; i < planted.size(); ++i) {
         const QString name = i == 0 ? first : first + QString("-%1").arg(i + 1);
-        const QByteArray native = QFile::encodeName(name);
-        if (planted[i] == "link") {
+        if (planted[i] == "link")
             QVERIFY(QFile::link(target, name));
-        } else if (planted[i] == "file") {
+        else if (planted[i] == "file")
             writeFile(name, "a file");
-        } else if (planted[i] == "no root") {
-            settings.tempRoot = m_box->dir.filePath("no/such/folder");
-        } else if (planted[i] == "root a file") {
-            settings.tempRoot = m_box->dir.filePath("tmp");
-            writeFile(settings.tempRoot, "a file");
-        } else if (planted[i] == "root too long") {
-            settings.tempRoot = m_box->dir.path();
-            while (settings.tempRoot.size() < 5000)
-                settings.tempRoot += "/" + QString(200, 'x');
-        } else {
+        else
             QVERIFY(QDir().mkdir(name));
-        }
         if (planted[i] == "other user")
-            QCOMPARE(::chown(native.constData(), 4242, 4242), 0);
+            QCOMPARE(::chown(QFile::encodeName(name).constData(), 4242, 4242), 0);
         if (planted[i] == "loose")
-            QCOMPARE(::chmod(native.constData(), 0777), 0);
+            QCOMPARE(::chmod(QFile::encodeName(name).constData(), 0777), 0);
     }
-    const bool loaded = load(settings);
-    QCOMPARE(loaded, fatal.isEmpty());
-    if (!loaded) {
+    QCOMPARE(load(settings), fatal.isEmpty());
+    if (!fatal.isEmpty()) {
         QVERIFY(m_ui.ended);
         const QString shown =
-            settings.tempRoot.size() <= 100
-                ? settings.tempRoot
-                : settings.tempRoot.left(60) + QChar(0x2026) + settings.tempRoot.right(30);
+            root.size() <= 100 ? root : root.left(60) + QChar(0x2026) + root.right(30);
         QCOMPARE(m_ui.messages.value(0).text, fatal.replace("@ROOT@", shown));
         return;
     }
     const QString path = m_window->workspace().path();
     if (taken == "random") {
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(
-                                        QRegularExpression::escape(first) + "-[A-Za-z0-9]{6}/"))
-                     .match(path)
-                     .hasMatch(),
-                 qPrintable(path));
+        const QString pattern = QRegularExpression::escape(first) + "-[A-Za-z0-9]{6}/";
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(path).hasMatch(),
+            qPrintable(path));
         // With the same lock: a second window gets a folder of its own.
         const Workspace second = Workspace::acquire(settings.tempRoot);
         QVERIFY(second.isValid());
@@ -253,15 +253,15 @@ void TestStartup::workspaceNames()
 
 void TestStartup::secondWindowKeepsOutOfTheFirst()
 {
+    // The first window creates its workspace.
     QVERIFY(load(m_box->settings()));
     writeFile(m_box->workspace() + "Sheet of a build.pdf", "x");
     ScriptedInteraction ui;
     frmMain second(m_box->settings(), QStringList(), m_fso, ui);
     QVERIFY(second.Form_Load());
-    QCOMPARE(second.workspace().path(), m_box->workspace().chopped(1) + "-2/");
-    QVERIFY(QFile::exists(m_box->workspace() + "Sheet of a build.pdf"));
-    // Its Exit takes its own folder only, whatever that holds.
     const QString own = second.workspace().path();
+    QCOMPARE(own, m_box->workspace().chopped(1) + "-2/");
+    // Its Exit takes its own folder only, whatever that holds.
     QVERIFY(QDir().mkpath(own + "sub"));
     writeFile(own + "sub/ro.txt", "x");
     QFile::setPermissions(own + "sub/ro.txt", QFileDevice::ReadOwner);
@@ -297,6 +297,7 @@ void TestStartup::workspaceChangedAfterStartUp_data()
 
 void TestStartup::workspaceChangedAfterStartUp()
 {
+    // Continue refuses, before it fetches anything into the folder; the list is kept.
     QFETCH(QString, change);
     QFETCH(QString, reason);
     writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
@@ -311,26 +312,13 @@ void TestStartup::workspaceChangedAfterStartUp()
         QVERIFY(QDir().rename(elsewhere + "/old", ws) && ::chmod(QFile::encodeName(ws), 0777) == 0);
     else if (change == "replace")
         QVERIFY(QDir().mkdir(ws));
-    m_window->findChild<QLineEdit *>("txtAdd")->setText("100");
-    QTest::mouseClick(m_window->findChild<QPushButton *>("btnPaste"), Qt::LeftButton);
-    m_window->findChild<QLineEdit *>("txtOutFile")->setText(m_box->dir.filePath("o.pdf"));
-    QTest::mouseClick(m_window->findChild<QPushButton *>("btnContinue"), Qt::LeftButton);
+    build("100", m_box->dir.filePath("o.pdf"));
+    QVERIFY(!m_window->isBuilding());
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text,
              "Unable to use the workspace folder " + ws + ": " + reason + '.');
-    QVERIFY(!QFile::exists(m_box->dir.filePath("o.pdf")));
-    QVERIFY(QDir(elsewhere).entryList(QDir::Files).isEmpty()); // nothing fetched into it
+    QVERIFY(QDir(elsewhere).entryList(QDir::Files).isEmpty());
     QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
-}
-
-void TestStartup::sampleSheetsAreNamedInTheTitle()
-{
-    Settings settings = m_box->settings();
-    for (const bool samples : {false, true}) {
-        settings.sampleSheets = samples;
-        QVERIFY(load(settings));
-        QCOMPARE(m_window->windowTitle().endsWith(" (sample sheets)"), samples);
-    }
 }
 
 void TestStartup::commandLinePath_data()
@@ -380,9 +368,8 @@ void TestStartup::commandLineImportsFile()
     if (where == "installed") {
         // As the package lays it out: the program folder links to its data.
         folder = box + "/share/brindlewick/demo";
-        QDir().mkpath(folder);
         QDir().mkpath(box + "/lib/brindlewick");
-        QVERIFY(QFile::link(folder, box + "/lib/brindlewick/demo"));
+        QVERIFY(QDir().mkpath(folder) && QFile::link(folder, box + "/lib/brindlewick/demo"));
         settings.programDir = box + "/lib/brindlewick";
     }
     const QString list = folder + "/my list.txt";
@@ -394,14 +381,11 @@ void TestStartup::commandLineImportsFile()
         if (!closed->error().isEmpty())
             QSKIP(qPrintable(closed->error()));
     }
-    // The user's own folders, as the desktop names them.
-    const QByteArrayList names{"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"};
-    QHash<QByteArray, QByteArray> saved;
-    for (const QByteArray &name : names)
-        saved.insert(name, qgetenv(name.constData()));
+    // The user's own folders, as the desktop names them; as they were after the test.
+    const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
     const auto restore = qScopeGuard([&] {
-        for (const QByteArray &name : names)
-            qputenv(name.constData(), saved.value(name));
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"})
+            saved.contains(name) ? qputenv(name, saved.value(name).toLocal8Bit()) : qunsetenv(name);
     });
     qputenv("HOME", QFile::encodeName(box + "/home"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(box + "/config"));

@@ -1,6 +1,6 @@
-#include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
+#include "assembly/SheetBuild.h"
 #include "platform/WorkerThread.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMain.h"
@@ -9,21 +9,45 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <sys/stat.h>
+
+// A build the test drives: it keeps what the window handed it and ends when told;
+// stopped, it reports Stopped at once, as SheetBuild does.
+struct StandInBuild : Build {
+    StandInBuild(BuildConfig config, QObject *parent) : Build(parent), config(std::move(config)) {}
+    void start(const QStringList &list, const QString &output) override
+    {
+        gsids = list;
+        report.output = output;
+        running = true;
+    }
+    void stop() override { end(BuildReport::Stopped); }
+    bool isRunning() const override { return running; }
+    void end(BuildReport::Outcome outcome, const QStringList &missing = {})
+    {
+        running = false;
+        report.outcome = outcome;
+        report.total = gsids.size();
+        for (const QString &gsid : missing)
+            report.missing.append({gsid, MissingCause::NotOnSource, QString()});
+        emit finished(report);
+    }
+
+    BuildConfig config;
+    QStringList gsids;
+    BuildReport report;
+    bool running = false;
+};
 
 class TestFrmMain : public QObject {
     Q_OBJECT
@@ -33,110 +57,129 @@ private slots:
     void cleanup()
     {
         m_window.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, EventBound);
     }
-    void controlsFitAndAreNamed();
-    void windowFrameFocusAndTabOrder();
-    void typingAndPasting();
-    void pastedColumnIntoTheBox();
-    void enterAdds();
-    void removeAndClear();
-    void importByDialogAndDrop();
-    void dropsElsewhere();
-    void failedReadCanBeRetried();
+    void looksAsDesigned();
+    void buildingTheList();
+    void importingAFile();
     void browseForOutput();
-    void aboutBoxShowsFreshAndCloses();
-    void continueRefusesBeforeFetching_data();
-    void continueRefusesBeforeFetching();
-    void continueBuildsAndClears_data();
-    void continueBuildsAndClears();
-    void stopAndCloseDuringABuild_data();
-    void stopAndCloseDuringABuild();
-    void continueReportsMissingSheets();
-    void continueOverFtpKeepsTheList_data();
-    void continueOverFtpKeepsTheList();
+    void aboutBox_data();
+    void aboutBox();
+    void refusedBeforeFetching_data();
+    void refusedBeforeFetching();
+    void busyThenEachEnd_data();
+    void busyThenEachEnd();
+    void realBuildStoppedWhileItWaits_data();
+    void realBuildStoppedWhileItWaits();
 
 private:
+    // The window on the sandbox; its builds are stand-ins, or real ones (SheetBuild).
+    void open(const Settings &settings, bool real = false);
     template <typename T = QWidget> T *get(const char *name)
     {
-        T *w = m_window->findChild<T *>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return m_window->findChild<T *>(name);
     }
     QLineEdit *edit(const char *name) { return get<QLineEdit>(name); }
-    QString labelText(const char *name) { return get<QLabel>(name)->text(); }
     void press(const char *name) { QTest::mouseClick(get<QPushButton>(name), Qt::LeftButton); }
-    // Continue, and wait for the build it starts to end.
-    void build()
-    {
-        QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
-        press("btnContinue");
-        if (m_window->isBuilding())
-            QVERIFY(finished.wait(60000));
-    }
     void typeAndAdd(const QString &text)
     {
         QTest::keyClicks(edit("txtAdd"), text);
         press("btnPaste");
     }
-    QStringList shownEntries();
-    void drop(QWidget *target, const QList<QUrl> &urls, const QString &text = {});
+    QStringList shownEntries()
+    {
+        QStringList shown;
+        for (int i = 0; i < get<QComboBox>("cmbGsidList")->count(); ++i)
+            shown << get<QComboBox>("cmbGsidList")->itemText(i);
+        return shown;
+    }
+    void drop(QWidget *target, const QList<QUrl> &urls, const QString &text = {})
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        data.setText(text);
+        QDragEnterEvent enter({1, 1}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent dropEvent({1, 1}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropEvent);
+    }
+    // Whether every control but the progress label and Continue (Stop) is enabled.
+    bool othersEnabled(bool enabled)
+    {
+        const auto controls = m_window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        return std::all_of(controls.cbegin(), controls.cend(), [&](QWidget *w) {
+            return w->isEnabled() == enabled || w == get("lblCopyCount") || w == get("btnContinue");
+        });
+    }
 
     std::unique_ptr<Sandbox> m_box;
-    FileSystem m_fso;
+    StubbornFileSystem m_fso;
     ScriptedInteraction m_ui;
     std::unique_ptr<frmMain> m_window;
+    QPointer<StandInBuild> m_build; // the last stand-in made
+    int m_made = 0;                 // builds made
 };
 
 void TestFrmMain::init()
 {
     m_box = std::make_unique<Sandbox>();
-    writeSheets(m_box->share(), {station("100", "ZULU", "A, B"), station("200", "ALPHA", "C, D"),
-                                 station("300", "MIKE", "E, F")});
+    writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
     m_ui = ScriptedInteraction();
-    m_window = std::make_unique<frmMain>(m_box->settings(), QStringList(), m_fso, m_ui);
+    m_fso.lockedPath.clear();
+    m_made = 0;
+    open(m_box->settings());
+}
+
+void TestFrmMain::open(const Settings &settings, bool real)
+{
+    m_window = std::make_unique<frmMain>(
+        settings, QStringList(), m_fso, m_ui,
+        [this, real](const BuildConfig &config, QObject *parent) -> Build * {
+            ++m_made;
+            if (real)
+                return new SheetBuild(config, m_fso, m_ui, parent);
+            return m_build = new StandInBuild(config, parent);
+        });
     QVERIFY(m_window->Form_Load());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
 
-QStringList TestFrmMain::shownEntries()
+void TestFrmMain::looksAsDesigned()
 {
-    auto *list = get<QComboBox>("cmbGsidList");
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->itemText(i);
-    return out;
-}
+    QCOMPARE(m_window->size(), QSize(408, 176));
+    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+    QVERIFY(
+        !(m_window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(!m_window->windowIcon().isNull());
+    QVERIFY(get<QRadioButton>("btnEnglish")->isChecked());
+    QVERIFY(!get<QComboBox>("cmbGsidList")->isEditable());
+    QCOMPARE(m_window->focusWidget(), get("btnExit"));
+    const QStringList order = QString("btnExit btnAbout btnEnglish txtOutFile btnContinue btnClear "
+                                      "btnGetInFile btnGetOutFile btnHelp cmbGsidList txtAdd "
+                                      "btnRemove btnPaste btnExit")
+                                  .split(' ');
+    m_window->activateWindow();
+    get("btnExit")->setFocus();
+    QStringList visited{"btnExit"};
+    while (visited.size() < order.size()) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, order);
+    press("btnHelp"); // the help file of the program's folder
+    QCOMPARE(m_ui.helpShown, QStringList{programFolder() + "/Brindlewick.hlp"});
 
-void TestFrmMain::drop(QWidget *target, const QList<QUrl> &urls, const QString &text)
-{
-    QMimeData data;
-    if (!urls.isEmpty())
-        data.setUrls(urls);
-    if (!text.isEmpty())
-        data.setText(text);
-    const QPoint at = target->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &dropEvent);
-}
-
-void TestFrmMain::controlsFitAndAreNamed()
-{
     // In both windows: every control inside the window and apart from the others
     // (txtInFile hides under txtAdd), its caption whole, and a name and the tooltip
     // as description for a screen reader.
+    QCOMPARE(get("txtInFile")->geometry(), get("txtAdd")->geometry());
     frmAbout about(m_window.get());
     about.setFont(m_window->font()); // as About shows it
     about.show();
     for (QWidget *window :
          {static_cast<QWidget *>(m_window.get()), static_cast<QWidget *>(&about)}) {
-        const QList<QWidget *> controls =
-            window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-        QVERIFY(controls.size() >= 5);
+        const auto controls = window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         for (QWidget *w : controls) {
             if (w->isWindow())
                 continue; // the About box itself
@@ -149,51 +192,21 @@ void TestFrmMain::controlsFitAndAreNamed()
                              both.width() <= 1 || both.height() <= 1,
                          qPrintable(name + " overlaps " + other->objectName()));
             }
-            QString caption;
-            if (auto *b = qobject_cast<QAbstractButton *>(w))
-                caption = b->text();
-            else if (auto *l = qobject_cast<QLabel *>(w); l && !l->wordWrap())
-                caption = l->text();
+            const auto *label = qobject_cast<QLabel *>(w);
+            const QString caption = qobject_cast<QAbstractButton *>(w)
+                                        ? static_cast<QAbstractButton *>(w)->text()
+                                        : (label && !label->wordWrap() ? label->text() : QString());
             QVERIFY2(w->fontMetrics().horizontalAdvance(caption) <= w->width(), qPrintable(name));
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
             QVERIFY2(a && !a->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(name));
             QCOMPARE(a->text(QAccessible::Description), w->toolTip());
         }
     }
-    QCOMPARE(get("txtInFile")->geometry(), get("txtAdd")->geometry());
 }
 
-void TestFrmMain::windowFrameFocusAndTabOrder()
+void TestFrmMain::buildingTheList()
 {
-    QCOMPARE(m_window->windowTitle(), " Get a List of Data Sheets and Combine into a Single PDF");
-    QCOMPARE(m_window->size(), QSize(408, 176));
-    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
-    QVERIFY(
-        !(m_window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    QVERIFY(!m_window->windowIcon().isNull());
-    QVERIFY(get<QRadioButton>("btnEnglish")->isChecked());
-    QVERIFY(!get<QComboBox>("cmbGsidList")->isEditable());
-    QCOMPARE(m_window->focusWidget(), get("btnExit"));
-
-    const QStringList expected = {"btnExit",     "btnAbout",    "btnEnglish",   "txtOutFile",
-                                  "btnContinue", "btnClear",    "btnGetInFile", "btnGetOutFile",
-                                  "btnHelp",     "cmbGsidList", "txtAdd",       "btnRemove",
-                                  "btnPaste",    "btnExit"};
-    m_window->activateWindow();
-    get("btnExit")->setFocus();
-    QStringList visited{QApplication::focusWidget()->objectName()};
-    for (int i = 1; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << QApplication::focusWidget()->objectName();
-    }
-    QCOMPARE(visited, expected);
-
-    press("btnHelp"); // the help file of the program's folder
-    QCOMPARE(m_ui.helpShown, QStringList{programFolder() + "/Brindlewick.hlp"});
-}
-
-void TestFrmMain::typingAndPasting()
-{
+    press("btnRemove"); // nothing selected: nothing happens
     auto *btnPaste = get<QPushButton>("btnPaste");
     QTest::keyClicks(edit("txtAdd"), "   ");
     QCOMPARE(btnPaste->text(), "Paste Clipboard");
@@ -201,18 +214,47 @@ void TestFrmMain::typingAndPasting()
     QCOMPARE(shownEntries(), (QStringList{"12345", "23456", "345"}));
     QCOMPARE(edit("txtAdd")->text(), "");
     QCOMPARE(btnPaste->text(), "Paste Clipboard");
-    QCOMPARE(labelText("lblCount"), "3 Data Sheets Loaded");
+    QCOMPARE(get<QLabel>("lblCount")->text(), "3 Data Sheets Loaded");
+    QCOMPARE(get<QComboBox>("cmbGsidList")->currentIndex(), 0);
+    // Enter in the box adds, as the button does; Enter on a focused button presses it.
+    QTest::keyClicks(edit("txtAdd"), "56");
+    QTest::keyClick(edit("txtAdd"), Qt::Key_Enter, Qt::KeypadModifier);
+    get<QComboBox>("cmbGsidList")->setCurrentIndex(1);
+    get("btnRemove")->setFocus();
+    QTest::keyClick(get("btnRemove"), Qt::Key_Return);
+    QCOMPARE(shownEntries(), (QStringList{"12345", "345", "56"}));
     QCOMPARE(get<QComboBox>("cmbGsidList")->currentIndex(), 0);
 
-    // The clipboard, when the box is blank; the same text twice changes nothing.
-    QGuiApplication::clipboard()->setText("200\r\n1000\r\n30\r\n1000\r\n");
-    press("btnPaste");
-    press("btnPaste");
-    QCOMPARE(shownEntries(), (QStringList{"1000", "12345", "200", "23456", "30", "345"}));
+    // Clear empties the list and both paths, and leaves the box and the edition.
+    get<QRadioButton>("btnMetric")->setChecked(true);
+    edit("txtOutFile")->setText("/tmp/x.pdf");
+    edit("txtInFile")->setText("/tmp/x.txt");
+    QTest::keyClicks(edit("txtAdd"), "typed");
+    press("btnClear");
+    QVERIFY(shownEntries().isEmpty());
+    QCOMPARE(edit("txtOutFile")->text() + edit("txtInFile")->text(), "");
+    QCOMPARE(edit("txtAdd")->text(), "typed");
+    QVERIFY(get<QRadioButton>("btnMetric")->isChecked());
+    QCOMPARE(get<QLabel>("lblCount")->text(), "No Data Sheets Loaded");
 
-    // Beyond the list's capacity: the rest is dropped and the user told once. A GSID
-    // listed already takes no room.
-    QString many = "1000,";
+    // A column copied from an editor, longer than a line edit's usual limit, pasted into
+    // the box: its text is taken, not the clipboard's, and no GSID is cut.
+    QString column;
+    for (int i = 0; i < 5000; ++i)
+        column += QString::number(1000000 + i) + (i % 2 ? "\n" : "\t");
+    QGuiApplication::clipboard()->setText(column);
+    edit("txtAdd")->clear();
+    QTest::keyClick(edit("txtAdd"), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(btnPaste->text(), "Add Text to List");
+    QGuiApplication::clipboard()->setText("200\r\n1000\r\n");
+    press("btnPaste");
+    QCOMPARE(get<QComboBox>("cmbGsidList")->count(), 5000);
+    // The clipboard, when the box is blank; the same text twice adds nothing more.
+    press("btnPaste");
+    press("btnPaste");
+    QCOMPARE(get<QComboBox>("cmbGsidList")->count(), 5002);
+    // Beyond the list's capacity: the rest is dropped and the user told once.
+    QString many;
     for (int i = 0; i < StationList::MaxEntries; ++i)
         many += QString::number(100000 + i) + ',';
     QGuiApplication::clipboard()->setText(many);
@@ -222,74 +264,20 @@ void TestFrmMain::typingAndPasting()
     QCOMPARE(m_ui.messages[0].text, "The GSID list is full; it holds at most 32767 entries.");
 }
 
-void TestFrmMain::pastedColumnIntoTheBox()
-{
-    // A column copied from an editor, longer than a line edit's usual limit: every
-    // GSID arrives, none cut in half.
-    QString column;
-    QStringList expected;
-    for (int i = 0; i < 5000; ++i) {
-        expected << QString::number(1000000 + i);
-        column += expected.last() + (i % 2 ? "\n" : "\t");
-    }
-    QVERIFY(column.size() >= 40000);
-    QGuiApplication::clipboard()->setText(column);
-    edit("txtAdd")->setFocus();
-    QTest::keyClick(edit("txtAdd"), Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(get<QPushButton>("btnPaste")->text(), "Add Text to List");
-    QGuiApplication::clipboard()->setText("999"); // the box's text is taken, not this
-    press("btnPaste");
-    QCOMPARE(shownEntries(), expected);
-}
-
-void TestFrmMain::enterAdds()
-{
-    QTest::keyClicks(edit("txtAdd"), "12 34");
-    QTest::keyClick(edit("txtAdd"), Qt::Key_Return);
-    QCOMPARE(shownEntries(), (QStringList{"12", "34"}));
-    QTest::keyClicks(edit("txtAdd"), "56");
-    QTest::keyClick(edit("txtAdd"), Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(shownEntries(), (QStringList{"12", "34", "56"}));
-    // Enter on a focused button presses it.
-    get<QComboBox>("cmbGsidList")->setCurrentIndex(1);
-    get("btnRemove")->setFocus();
-    QTest::keyClick(get("btnRemove"), Qt::Key_Return);
-    QCOMPARE(shownEntries(), (QStringList{"12", "56"}));
-}
-
-void TestFrmMain::removeAndClear()
-{
-    typeAndAdd("1 2 3");
-    get<QRadioButton>("btnMetric")->setChecked(true);
-    get<QComboBox>("cmbGsidList")->setCurrentIndex(1);
-    press("btnRemove");
-    QCOMPARE(shownEntries(), (QStringList{"1", "3"}));
-    QCOMPARE(get<QComboBox>("cmbGsidList")->currentIndex(), 0);
-    QCOMPARE(labelText("lblCount"), "2 Data Sheets Loaded");
-
-    edit("txtOutFile")->setText("/tmp/x.pdf");
-    edit("txtInFile")->setText("/tmp/x.txt");
-    QTest::keyClicks(edit("txtAdd"), "typed");
-    press("btnClear");
-    QVERIFY(shownEntries().isEmpty());
-    QCOMPARE(edit("txtOutFile")->text(), "");
-    QCOMPARE(edit("txtInFile")->text(), "");
-    QCOMPARE(edit("txtAdd")->text(), "typed");
-    QVERIFY(get<QRadioButton>("btnMetric")->isChecked());
-    QCOMPARE(labelText("lblCount"), "No Data Sheets Loaded");
-
-    press("btnRemove"); // nothing selected: nothing happens
-    QVERIFY(shownEntries().isEmpty());
-    QVERIFY(m_ui.messages.isEmpty());
-}
-
-void TestFrmMain::importByDialogAndDrop()
+void TestFrmMain::importingAFile()
 {
     const QString file = m_box->dir.filePath("week 12.txt");
-    writeFile(file, "300\nStation 100\n");
+    QDir().mkpath(file); // a folder for now: unreadable
     m_ui.nextFile = file;
     press("btnGetInFile");
     QCOMPARE(m_ui.dialogTitles.last(), "Select the GSID Input File");
+    QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + file + '.');
+    // The box does not claim the file was read, so the same name, once mended, is read.
+    QCOMPARE(edit("txtInFile")->text(), "");
+    QDir().rmdir(file);
+    writeFile(file, "300\n100\n");
+    m_ui.nextFile = file;
+    press("btnGetInFile");
     QCOMPARE(shownEntries(), (QStringList{"100", "300"}));
     QCOMPARE(edit("txtOutFile")->text(), m_box->dir.filePath("week 12.pdf"));
 
@@ -298,69 +286,32 @@ void TestFrmMain::importByDialogAndDrop()
     m_ui.nextFile = file;
     press("btnGetInFile");
     QCOMPARE(m_ui.dialogStarts.last(), file);
-    QCOMPARE(shownEntries(), (QStringList{"100", "300"}));
     press("btnGetInFile"); // cancelled
     QCOMPARE(shownEntries().size(), 2);
-
-    // Dropping reads even the same file; only the first dropped file counts, and
-    // the output path already set stays.
-    const QString other = m_box->dir.filePath("other.txt");
-    writeFile(other, "\xEF\xBB\xBF"
-                     "200\n");
+    // Dropping reads even the same file; only the first dropped file counts, and the
+    // output path already set stays.
+    const QString other = m_box->dir.filePath("other.pdf");
+    writeFile(other, "200\n");
     drop(get("cmbGsidList"), {QUrl::fromLocalFile(file), QUrl::fromLocalFile(other)});
+    drop(get("cmbGsidList"), {}, "999"); // no file list
     QCOMPARE(shownEntries(), (QStringList{"100", "300", "555"}));
     QCOMPARE(edit("txtOutFile")->text(), m_box->dir.filePath("week 12.pdf"));
-    drop(get("cmbGsidList"), {QUrl::fromLocalFile(other)});
-    QCOMPARE(shownEntries(), (QStringList{"100", "200", "300", "555"}));
-    drop(get("cmbGsidList"), {}, "999"); // no file list
-    QCOMPARE(shownEntries().size(), 4);
-    QVERIFY(m_ui.messages.isEmpty());
-}
-
-void TestFrmMain::dropsElsewhere()
-{
-    const QString file = m_box->dir.filePath("x.txt");
-    const QString other = m_box->dir.filePath("y.pdf");
-    writeFile(file, "77\n");
-    drop(edit("txtAdd"), {QUrl::fromLocalFile(file)});
-    QCOMPARE(edit("txtAdd")->text(), "");
-    drop(get("btnContinue"), {QUrl::fromLocalFile(file)});
-    QVERIFY(shownEntries().isEmpty());
-    edit("txtOutFile")->setText("/old/path.pdf");
-    drop(edit("txtOutFile"), {QUrl::fromLocalFile(other), QUrl::fromLocalFile(file),
-                              QUrl::fromLocalFile(m_box->dir.filePath("z.pdf"))});
-    QCOMPARE(edit("txtOutFile")->text(), other);
+    // The output box takes the first file dropped on it; the other controls none.
+    drop(edit("txtOutFile"), {QUrl::fromLocalFile(other), QUrl::fromLocalFile(file)});
     drop(edit("txtOutFile"), {}, "plain text, no files");
+    drop(edit("txtAdd"), {QUrl::fromLocalFile(file)});
+    drop(get("btnContinue"), {QUrl::fromLocalFile(file)});
     QCOMPARE(edit("txtOutFile")->text(), other);
-}
+    QCOMPARE(edit("txtAdd")->text(), "");
+    QCOMPARE(shownEntries().size(), 3);
+    QCOMPARE(m_made, 0);
 
-void TestFrmMain::failedReadCanBeRetried()
-{
-    const QString file = m_box->dir.filePath("later.txt");
-    QDir().mkpath(file); // a folder for now
-    for (const char *how : {"browse", "drop"}) {
-        m_ui.nextFile = file;
-        press("btnGetInFile");
-        QCOMPARE(edit("txtInFile")->text(), ""); // as before the failed read
-        QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + file + '.');
-        if (QString(how) == "drop") {
-            QDir().rmdir(file);
-            writeFile(file, "4711\n");
-            drop(get("cmbGsidList"), {QUrl::fromLocalFile(file)});
-        }
-    }
-    QCOMPARE(shownEntries(), QStringList{"4711"});
-    QCOMPARE(edit("txtInFile")->text(), file);
-
-    // A pipe is refused at once, without waiting for a writer.
+    // A pipe is refused at once, without waiting for a writer; a file in a folder that
+    // does not answer (a hung network mount), in time. Neither changes the box.
     const QString pipe = m_box->dir.filePath("pipe.txt");
     QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    m_ui.nextFile = pipe;
-    press("btnGetInFile");
+    drop(get("cmbGsidList"), {QUrl::fromLocalFile(pipe)});
     QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + pipe + '.');
-    QCOMPARE(edit("txtInFile")->text(), file);
-
-    // A file in a folder that does not answer (a hung network mount): told in time.
     HungMount mount(m_box->dir.filePath("served"), m_box->dir.filePath("mount"));
     if (const QString why = mount.start(); !why.isEmpty())
         QSKIP(qPrintable(why));
@@ -374,8 +325,9 @@ void TestFrmMain::failedReadCanBeRetried()
     QVERIFY2(told.elapsed() < Settings().answerMs + 2000,
              qPrintable(QString::number(told.elapsed())));
     QCOMPARE(m_ui.messages.last().text, "Unable to read the file " + hungList + '.');
+    QCOMPARE(m_ui.messages.size(), 3);
     QCOMPARE(edit("txtInFile")->text(), file);
-    QCOMPARE(shownEntries(), QStringList{"4711"});
+    QCOMPARE(shownEntries().size(), 3);
 }
 
 void TestFrmMain::browseForOutput()
@@ -389,14 +341,10 @@ void TestFrmMain::browseForOutput()
     };
     const QList<Use> uses = {
         {"", "", std::nullopt, "", ""}, // both empty, cancelled
-        {"", "/data/lists/week.txt", "/out/sheets", "/data/lists/",
-         "/out/sheets"}, // no extension added
-        {"", "/data/lists/week.txt", std::nullopt, "/data/lists/sheets",
-         ""}, // last name, input's folder
-        {"/x/old.pdf", "/data/lists/week.txt", "/x/old.pdf", "/x/old.pdf",
-         "/x/old.pdf"}, // existing file
-        {"rel.pdf", "", std::nullopt, "/data/lists/rel.pdf",
-         "rel.pdf"}, // relative: the last folder
+        {"", "/data/lists/week.txt", "/out/sheets", "/data/lists/", "/out/sheets"}, // as chosen
+        {"", "/data/lists/week.txt", std::nullopt, "/data/lists/sheets", ""}, // input's folder
+        {"/x/old.pdf", "/data/lists/week.txt", "/x/old.pdf", "/x/old.pdf", "/x/old.pdf"},
+        {"rel.pdf", "", std::nullopt, "/data/lists/rel.pdf", "rel.pdf"}, // the last folder
     };
     for (const Use &use : uses) {
         edit("txtOutFile")->setText(use.outFile);
@@ -406,356 +354,299 @@ void TestFrmMain::browseForOutput()
         QCOMPARE(m_ui.dialogTitles.last(), "Select The Output PDF File");
         QCOMPARE(m_ui.dialogStarts.last(), use.start);
         QCOMPARE(edit("txtOutFile")->text(), use.result);
-        QVERIFY(m_ui.messages.isEmpty());
     }
+    QVERIFY(m_ui.messages.isEmpty());
 }
 
-void TestFrmMain::aboutBoxShowsFreshAndCloses()
+void TestFrmMain::aboutBox_data()
 {
-    // Each press loads it afresh; Enter closes it once, Esc the second time.
-    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-        QStringList seen;
-        QTimer::singleShot(0, this, [&] {
-            QWidget *box = QApplication::activeModalWidget();
-            QVERIFY(box);
-            seen << box->windowTitle() << box->findChild<QLabel *>("lblVersion")->text();
-            QCOMPARE(box->focusWidget()->objectName(), "cmdOK");
-            QTest::keyClick(box, key);
-        });
-        press("btnAbout"); // returns when the box has closed
-        QCOMPARE(seen, (QStringList{"About Brindlewick", "Version 1.3.1    January 9, 2012"}));
-        QVERIFY(!QApplication::activeModalWidget());
-    }
+    // The About box is grey by design: its texts must stay readable on it whatever the
+    // desktop's theme, so the box is drawn and its pixels looked at. Enter closes it, or Esc.
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<int>("key");
+    QTest::newRow("dark palette, Enter") << true << int(Qt::Key_Return);
+    QTest::newRow("light palette, Esc") << false << int(Qt::Key_Escape);
 }
 
-void TestFrmMain::continueRefusesBeforeFetching_data()
+void TestFrmMain::aboutBox()
 {
-    // What is wrong, the output named (@BOX@: the sandbox, @WS@: the workspace), and the
+    QFETCH(bool, dark);
+    QFETCH(int, key);
+    const QPalette before = QApplication::palette();
+    if (dark) {
+        // A dark desktop theme: light text on dark grounds.
+        QPalette palette;
+        for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            palette.setColor(role, QColor(53, 53, 53));
+        for (const QPalette::ColorRole role :
+             {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText})
+            palette.setColor(role, QColor(240, 240, 240));
+        QApplication::setPalette(palette);
+    }
+    QStringList seen;
+    QTimer::singleShot(0, this, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        const QImage image = box->grab().toImage();
+        QApplication::setPalette(before);
+        // How many pixels of a control (its middle, for a button's caption) are as dark as
+        // text, lighter than the grey (a light text), and red.
+        struct Tones {
+            int dark = 0, light = 0, red = 0;
+        };
+        const auto tones = [&](QWidget *w, bool middle = false) {
+            QRect area(w->mapTo(box, QPoint(0, 0)), w->size());
+            if (middle)
+                area.adjust(w->width() / 3, w->height() / 4, -w->width() / 3, -w->height() / 4);
+            Tones t;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                        ++t.red;
+                    else if (c.lightness() < 80)
+                        ++t.dark;
+                    else if (c.lightness() > 210)
+                        ++t.light;
+                }
+            }
+            return t;
+        };
+        seen << box->windowTitle() << box->findChild<QLabel *>("lblVersion")->text()
+             << box->focusWidget()->objectName();
+        for (const char *name : {"lblTitle", "lblVersion", "lblCopyright", "lblSupport", "Label1",
+                                 "Label2", "Label3"}) {
+            if (const Tones t = tones(box->findChild<QLabel *>(name)); t.dark <= 20 || t.light > 0)
+                seen << QString("%1: %2 dark, %3 light").arg(name).arg(t.dark).arg(t.light);
+        }
+        const Tones text = tones(box->findChild<QPlainTextEdit *>("Text1")->viewport());
+        if (text.dark <= 200 || text.light > 0)
+            seen << "Text1 unreadable";
+        const Tones disclaimer = tones(box->findChild<QLabel *>("lblDisclaimer"));
+        if (disclaimer.red <= 100 || disclaimer.light > 0)
+            seen << "lblDisclaimer not red";
+        // The button's caption: dark on the button's own light face.
+        QWidget *ok = box->findChild<QWidget *>("cmdOK");
+        if (tones(ok, true).dark <= 5 ||
+            image.pixelColor(ok->mapTo(box, QPoint(ok->width() / 3, ok->height() / 4)))
+                    .lightness() <= 150)
+            seen << "cmdOK unreadable";
+        if (image.pixelColor(2, 2) != QColor(192, 192, 192))
+            seen << "not grey";
+        QTest::keyClick(box, Qt::Key(key));
+    });
+    press("btnAbout"); // returns when the box has closed
+    const QStringList expected{"About Brindlewick", "Version 1.3.1    January 9, 2012", "cmdOK"};
+    QVERIFY2(seen == expected, qPrintable(seen.join("; ")));
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestFrmMain::refusedBeforeFetching_data()
+{
+    // What is wrong, the output named (@BOX@: the sandbox, @WS@: the workspace), whether
+    // the refusal is the build's (its look at the output, before it fetches), and the
     // message.
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("built");
     QTest::addColumn<QString>("message");
     // clang-format off
-    QTest::newRow("no output named") << "" << "" << "Must specify an output file name.";
-    QTest::newRow("output not a PDF") << "" << " /tmp/a.pdf.txt " << "Output file name must end in .pdf.";
-    QTest::newRow("output in the workspace") << "" << "@WS@sub/o.pdf" << "The output file must not be in the workspace folder @WS@.";
-    QTest::newRow("output is the list file") << "" << "@BOX@/sub/../x.pdf" << "The output file must not be the list file @BOX@/x.pdf.";
-    QTest::newRow("no tools") << "tools" << "@BOX@/o.pdf" << "The program pdftotext could not be run from @TOOLS@.";
-    QTest::newRow("output folder missing") << "" << "@BOX@/nowhere/o.pdf" << "The output folder @BOX@/nowhere does not exist.";
-    QTest::newRow("a link into a missing folder") << "link" << "@BOX@/link.pdf" << "The output folder @BOX@/gone does not exist.";
-    QTest::newRow("a file in the folder's place") << "file" << "@BOX@/file/o.pdf" << "The output folder @BOX@/file is not a folder.";
-    QTest::newRow("output folder closed") << "closed" << "@BOX@/closed/o.pdf" << "The output folder @BOX@/closed cannot be written: permission was denied.";
-    QTest::newRow("output folder does not answer") << "hangs" << "@BOX@/mount/o.pdf" << "The output folder does not answer.";
+    QTest::newRow("no output named") << "" << "" << false << "Must specify an output file name.";
+    QTest::newRow("output not a PDF") << "" << " /tmp/a.pdf.txt " << false << "Output file name must end in .pdf.";
+    QTest::newRow("no tools") << "tools" << "@BOX@/o.pdf" << false << "The program pdftotext could not be run from @TOOLS@.";
+    QTest::newRow("output in the workspace") << "" << "@WS@sub/o.pdf" << true << "The output file must not be in the workspace folder @WS@.";
+    QTest::newRow("output is the list file") << "" << "@BOX@/sub/../x.pdf" << true << "The output file must not be the list file @BOX@/x.pdf.";
+    QTest::newRow("a file in the output folder's place") << "file" << "@BOX@/file/o.pdf" << true << "The output folder @BOX@/file is not a folder.";
     // clang-format on
 }
 
-void TestFrmMain::continueRefusesBeforeFetching()
+void TestFrmMain::refusedBeforeFetching()
 {
-    // Told at once, before any sheet is fetched from the FTP server; the list and the
-    // paths are kept.
+    // Told at once, with real builds; the list and the paths are kept.
     QFETCH(QString, fault);
     QFETCH(QString, output);
+    QFETCH(bool, built);
     QFETCH(QString, message);
     QTemporaryDir noTools;
     const QString box = m_box->dir.path();
-    const QString ftp = m_box->dir.filePath("ftp");
-    writeSheets(ftp + "/Geod", {station("100", "ZULU", "A, B")});
-    FtpServer server(ftp);
-    QVERIFY(server.start());
     Settings settings = m_box->settings();
-    settings.sources.shareDir.clear();
-    settings.sources.ftpHost = server.host();
     if (fault == "tools")
         settings.programDir = noTools.path();
-    std::unique_ptr<ClosedFolder> closed;
-    HungMount mount(m_box->dir.filePath("served"), m_box->dir.filePath("mount"));
-    if (fault == "link")
-        QVERIFY(QFile::link(box + "/gone/x.pdf", box + "/link.pdf"));
-    if (fault == "file")
-        writeFile(box + "/file", "a file where the folder should be");
-    if (fault == "closed") {
-        closed = std::make_unique<ClosedFolder>(box + "/closed");
-        if (!closed->error().isEmpty())
-            QSKIP(qPrintable(closed->error()));
-    }
-    if (fault == "hangs") {
-        if (const QString why = mount.start(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY(mount.hang());
-    }
-    m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
-    QVERIFY(m_window->Form_Load());
-    m_window->show();
-
+    writeFile(box + "/file", "a file where a folder could be");
+    open(settings, true);
     edit("txtOutFile")->setText("   ");
-    build(); // an empty list: nothing at all, not even trimming
+    press("btnContinue"); // an empty list: nothing at all, not even trimming
     QCOMPARE(edit("txtOutFile")->text(), "   ");
-    QVERIFY(m_ui.messages.isEmpty());
 
-    const QString list = m_box->dir.filePath("x.pdf");
+    const QString list = box + "/x.pdf";
     writeFile(list, "100\n");
     edit("txtOutFile")->clear();
     drop(get("cmbGsidList"), {QUrl::fromLocalFile(list)});
     QCOMPARE(edit("txtOutFile")->text(), ""); // a list named x.pdf is never proposed
     output.replace("@BOX@", box).replace("@WS@", m_box->workspace());
     edit("txtOutFile")->setText(output);
-    QElapsedTimer told;
-    told.start();
-    build();
-    QVERIFY2(told.elapsed() < settings.answerMs + 2000,
-             qPrintable(QString::number(told.elapsed())));
+    QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+    press("btnContinue");
+    QCOMPARE(m_made, int(built));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), int(built), EventBound);
     QCOMPARE(m_ui.messages.size(), 1);
     QCOMPARE(m_ui.messages[0].text, message.replace("@BOX@", box)
                                         .replace("@TOOLS@", noTools.path())
                                         .replace("@WS@", m_box->workspace()));
     QCOMPARE(edit("txtOutFile")->text(), output.trimmed());
+    QCOMPARE(edit("txtInFile")->text(), list);
     QCOMPARE(shownEntries(), QStringList{"100"});
-    QVERIFY(QDir(m_box->workspace()).isEmpty());
     QCOMPARE(readFile(list), "100\n");
-    QCOMPARE(server.retrieved(), QStringList());
+    QVERIFY(QDir(m_box->workspace()).isEmpty()); // nothing fetched into it
 }
 
-void TestFrmMain::continueBuildsAndClears_data()
+void TestFrmMain::busyThenEachEnd_data()
 {
-    QTest::addColumn<QString>("gsids");
-    QTest::addColumn<QStringList>("names");
-    QTest::newRow("three") << "300 100 200" << QStringList{"ALPHA", "MIKE", "ZULU"};
+    // How the build ends, and what the list holds then.
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("left");
+    const QStringList all{"100", "404", "405"};
+    QTest::newRow("written") << "written" << QStringList{};
+    QTest::newRow("written, two missing") << "missing" << QStringList{"404", "405"};
+    QTest::newRow("failed") << "failed" << all;
+    QTest::newRow("cancelled, Metric") << "cancelled" << all;
+    QTest::newRow("Stop") << "Stop" << all;
+    QTest::newRow("Esc") << "Esc" << all;
+    QTest::newRow("close box") << "close box" << all;
 }
 
-void TestFrmMain::continueBuildsAndClears()
+void TestFrmMain::busyThenEachEnd()
 {
-    QFETCH(QString, gsids);
-    QFETCH(QStringList, names);
-    typeAndAdd(gsids);
+    QFETCH(QString, end);
+    QFETCH(QStringList, left);
+    const QString list = m_box->dir.filePath("list.txt");
+    writeFile(list, "405 100 404\n");
+    m_ui.nextFile = list;
+    press("btnGetInFile");
     const QString out = m_box->dir.filePath("sheets.pdf");
     edit("txtOutFile")->setText("  " + out + " ");
+    get<QRadioButton>("btnMetric")->setChecked(end == "cancelled");
+    QTest::keyClick(m_window.get(), Qt::Key_Escape); // no build to stop: nothing
+    QCOMPARE(m_made, 0);
+    press("btnContinue");
+    QVERIFY(m_build && m_build->running);
+    QCOMPARE(m_build->gsids, (QStringList{"100", "404", "405"}));
+    QCOMPARE(m_build->report.output, out);
+    QCOMPARE(m_build->config.edition, end == "cancelled" ? Edition::Metric : Edition::English);
 
-    // While the build runs the window stays alive and shows itself busy: busy
-    // pointer, progress label, Continue turned Stop, every other control disabled;
-    // and the label paints every number in turn, then "Writing".
-    QStringList painted;
+    // Busy: the busy pointer, Continue turned Stop, every other control disabled, and
+    // each count painted as it comes, though the loop may not turn between two.
+    QVERIFY(m_window->isBuilding());
+    QVERIFY(othersEnabled(false));
+    QCOMPARE(get<QPushButton>("btnContinue")->text(), "Stop");
+    QCOMPARE(m_window->cursor().shape(), Qt::BusyCursor);
     struct PaintSpy : QObject {
-        std::function<void()> onPaint;
-        bool eventFilter(QObject *, QEvent *event) override
+        QStringList painted;
+        bool eventFilter(QObject *label, QEvent *event) override
         {
             if (event->type() == QEvent::Paint)
-                onPaint();
+                painted << label->property("text").toString();
             return false;
         }
     } spy;
-    bool busyThroughout = true;
-    spy.onPaint = [&] {
-        const QString text = labelText("lblCopyCount");
-        if (text.isEmpty() || (!painted.isEmpty() && painted.last() == text))
-            return;
-        painted << text;
-        const QList<QWidget *> controls =
-            m_window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-        const bool othersDisabled =
-            std::none_of(controls.cbegin(), controls.cend(), [&](QWidget *w) {
-                return w->isEnabled() && w != get("lblCopyCount") && w != get("btnContinue");
-            });
-        busyThroughout = busyThroughout && m_window->isBuilding() && othersDisabled &&
-                         get<QPushButton>("btnContinue")->text() == "Stop" &&
-                         m_window->cursor().shape() == Qt::BusyCursor;
-    };
     get("lblCopyCount")->installEventFilter(&spy);
-    build();
+    for (const char *text : {"1", "2", "3", "Writing"})
+        emit m_build->progress(text);
     get("lblCopyCount")->removeEventFilter(&spy);
+    QCOMPARE(spy.painted, (QStringList{"1", "2", "3", "Writing"}));
 
-    QStringList counted;
-    for (int i = 1; i <= names.size(); ++i)
-        counted << QString::number(i);
-    QCOMPARE(painted, counted + QStringList{"Writing"});
-    QVERIFY(busyThroughout);
-    QCOMPARE(stationNamesOf(out), names);
-    QVERIFY(m_ui.messages.isEmpty());
-    QVERIFY(shownEntries().isEmpty());
-    QCOMPARE(edit("txtOutFile")->text(), "");
-    QCOMPARE(labelText("lblCount"), "No Data Sheets Loaded");
+    // The end, or Stop, Esc or the close box, which reach the build at once.
+    QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
+    QElapsedTimer timer;
+    timer.start();
+    if (end == "Stop")
+        press("btnContinue");
+    else if (end == "Esc")
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    else if (end == "close box")
+        QVERIFY(m_window->close());
+    else
+        m_build->end(end == "failed"      ? BuildReport::SourceMissing
+                     : end == "cancelled" ? BuildReport::Cancelled
+                                          : BuildReport::Written,
+                     end == "missing" ? QStringList{"404", "405"} : QStringList{});
+    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(m_made, 1);
+    QCOMPARE(shownEntries(), left);
+    QCOMPARE(get<QLabel>("lblCount")->text(),
+             left.isEmpty() ? "No Data Sheets Loaded"
+                            : QString("%1 Data Sheets Loaded").arg(left.size()));
+    const bool kept = left.size() == 3; // the paths go with the list
+    QCOMPARE(edit("txtOutFile")->text(), kept ? out : "");
+    QCOMPARE(edit("txtInFile")->text(), kept ? list : "");
+    const std::optional<UserMessage> message = m_build->report.message();
+    QCOMPARE(m_ui.messages.size(), message && end != "close box" ? 1 : 0); // closed: none to read
+    if (!m_ui.messages.isEmpty())
+        QCOMPARE(m_ui.messages[0].text, message->text);
+    QCOMPARE(m_window->isVisible(), end != "close box");
+    // Ready again.
+    QVERIFY(!m_window->isBuilding());
+    QVERIFY(othersEnabled(true));
     QVERIFY(!get("lblCopyCount")->isVisible());
     QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
-    QVERIFY(get("btnClear")->isEnabled());
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
-    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_box->workspace()).isEmpty(), EventBound);
+    QTRY_VERIFY(!m_build); // let go
 }
 
-void TestFrmMain::stopAndCloseDuringABuild_data()
+void TestFrmMain::realBuildStoppedWhileItWaits_data()
 {
-    // The build held at a phase by a tool that blocks until it is killed, by the
-    // question whether to retry replacing the output, or by an output folder that does
-    // not answer (a hung network mount); then Stop, Esc or the close box.
-    QTest::addColumn<QString>("phase"); // pdftotext, pdftk, asking or hung output
-    QTest::addColumn<QString>("how");
-    // clang-format off
-    QTest::newRow("reading text, Stop") << "pdftotext" << "Stop";
-    QTest::newRow("reading text, close box") << "pdftotext" << "close";
-    QTest::newRow("merging, Esc") << "pdftk" << "Esc";
-    QTest::newRow("merging, close box") << "pdftk" << "close";
-    QTest::newRow("asking to retry, close box") << "asking" << "close";
-    QTest::newRow("output folder hung, Stop") << "hung output" << "Stop";
-    QTest::newRow("output folder hung, close box") << "hung output" << "close";
-    // clang-format on
+    // While the user is asked whether to retry replacing the output (in use), the close
+    // box; while the output's folder does not answer (a hung network mount), Stop.
+    QTest::addColumn<bool>("hung");
+    QTest::newRow("asked to retry, close box") << false;
+    QTest::newRow("output folder hung, Stop") << true;
 }
 
-void TestFrmMain::stopAndCloseDuringABuild()
+void TestFrmMain::realBuildStoppedWhileItWaits()
 {
-    QFETCH(QString, phase);
-    QFETCH(QString, how);
-    QTemporaryDir tools;
-    const QString pids = tools.filePath("pids");
-    QHash<QString, QByteArray> scripts;
-    if (phase == "pdftotext" || phase == "pdftk")
-        scripts.insert(phase, "echo $$ >> " + pids.toUtf8() + "\nexec sleep 600\n");
-    standInTools(tools.path(), scripts);
-    Settings settings = m_box->settings();
-    settings.programDir = tools.path();
-    StubbornFileSystem fso; // for the question: the output is in use
-    // The build's workers may use it a moment after it ended: not beyond its life.
-    const auto settle = qScopeGuard([] { waitForWorkerThreads(EventBound); });
-    const bool hung = phase == "hung output";
-    // The output's folder, and where its files really lie.
+    // The old output stays, and no draft: one made late, once nobody waited, is taken
+    // back. A folder still hung is told in time at the next Continue.
+    QFETCH(bool, hung);
+    HungMount mount(m_box->dir.filePath("served"), m_box->dir.filePath("mount"));
+    if (const QString why = hung ? mount.start() : QString(); !why.isEmpty())
+        QSKIP(qPrintable(why));
     const QString served = hung ? m_box->dir.filePath("served") : m_box->dir.path();
-    HungMount mount(served, m_box->dir.filePath("mount"));
-    if (hung) {
-        if (const QString why = mount.start(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-    }
-    m_window = std::make_unique<frmMain>(settings, QStringList(), fso, m_ui);
-    QVERIFY(m_window->Form_Load());
-    m_window->show();
-
-    typeAndAdd("100 200 300");
     const QString out = (hung ? mount.path() : served) + "/kept.pdf";
     writeFile(served + "/kept.pdf", "the old output");
-    fso.lockedPath = out;
-    fso.failuresLeft = phase == "asking" ? 1 : 0;
+    m_fso.lockedPath = out;
+    m_fso.failuresLeft = 1;
+    open(m_box->settings(), true);
+    typeAndAdd("100");
     edit("txtOutFile")->setText(out);
-    const auto act = [&] {
-        if (how == "Stop")
-            press("btnContinue");
-        else if (how == "Esc")
-            QTest::keyClick(m_window.get(), Qt::Key_Escape);
-        else
-            QVERIFY(m_window->close());
-    };
-    m_ui.onRetryCancel = act; // the user closes the window instead of answering
+    m_ui.onRetryCancel = [&] { QVERIFY(m_window->close()); };
     QSignalSpy finished(m_window.get(), &frmMain::buildFinished);
     if (hung)
         QVERIFY(mount.hang());
     press("btnContinue");
-    if (phase != "asking") {
-        if (hung)
-            QVERIFY(mount.waitForBlockedCall()); // the output's check waits in the kernel
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pids), EventBound);
-        QElapsedTimer stopping;
-        stopping.start();
-        act();
-        QCOMPARE(finished.size(), 1);
-        QVERIFY2(stopping.elapsed() < 100, qPrintable(QString::number(stopping.elapsed())));
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, EventBound);
-    QCOMPARE(m_window->stationList().count(), 3);
-    QCOMPARE(edit("txtOutFile")->text(), out);
-    if (hung)
+    if (hung) {
+        QVERIFY(mount.waitForBlockedCall());
+        QElapsedTimer timer;
+        timer.start();
+        press("btnContinue");
+        QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_ui.messages.value(0).text, "The build was stopped; no output file was written.");
+        timer.start();
+        press("btnContinue");
+        QVERIFY(finished.wait(EventBound));
+        QVERIFY2(timer.elapsed() < Settings().answerMs + 2000,
+                 qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_ui.messages.value(1).text, "The output folder does not answer.");
+        QCOMPARE(shownEntries(), QStringList{"100"});
         QVERIFY(mount.release());
-    QCOMPARE(readFile(out), QByteArray("the old output"));
-    for (const QByteArray &pid : readFile(pids).split('\n')) {
-        if (!pid.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
+    } else {
+        QVERIFY(finished.wait(EventBound));
+        QCOMPARE(m_ui.messages.size(), 1); // the question only
+        QVERIFY(!m_window->isVisible());
     }
-    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_box->workspace()).isEmpty(), EventBound);
-    // A draft the check made after it was given up on is taken back.
+    QCOMPARE(readFile(served + "/kept.pdf"), QByteArray("the old output"));
     QTRY_COMPARE_WITH_TIMEOUT(QDir(served).entryList({".kept*"}, QDir::Files | QDir::Hidden),
                               QStringList(), EventBound);
-    const qsizetype asked = phase == "asking" ? 1 : 0;
-    if (how == "close") {
-        QCOMPARE(m_ui.messages.size(), asked);
-        QVERIFY(!m_window->isVisible());
-        return;
-    }
-    QCOMPARE(m_ui.messages.size(), asked + 1);
-    QCOMPARE(m_ui.messages.last().title, "Brindlewick");
-    QCOMPARE(m_ui.messages.last().text, "The build was stopped; no output file was written.");
-    QCOMPARE(get<QPushButton>("btnContinue")->text(), "Continue");
-}
-
-void TestFrmMain::continueReportsMissingSheets()
-{
-    typeAndAdd("100 404 405");
-    const QString out = m_box->dir.filePath("part.pdf");
-    edit("txtOutFile")->setText(out);
-    build();
-    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
-    // What is missing stays for another try, and the output written is not named
-    // again, so a second Continue cannot overwrite it. The message says what was made.
-    QCOMPARE(shownEntries(), (QStringList{"404", "405"}));
-    QCOMPARE(edit("txtOutFile")->text(), "");
-    QCOMPARE(labelText("lblCount"), "2 Data Sheets Loaded");
-    QCOMPARE(m_ui.messages.size(), 1); // its words are BuildReport's (tst_buildreport)
-    QVERIFY(
-        m_ui.messages[0].text.startsWith("The output file " + out + " was written with 1 of 3"));
-}
-
-void TestFrmMain::continueOverFtpKeepsTheList_data()
-{
-    // No share: the sheets come from an FTP server (or a web server), which changes after
-    // start-up.
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("message");
-    const QString unable = "Unable to locate either Network or FTP directories.";
-    // clang-format off
-    QTest::newRow("edition folder missing") << "no folder" << unable;
-    QTest::newRow("server gone") << "gone" << "Could not connect to the FTP server @HOST@: Connection refused.";
-    QTest::newRow("no sheet on it") << "no sheets" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the FTP server: 100";
-    QTest::newRow("web: edition folder missing") << "web, no folder" << "No data sheet could be fetched; no output file was written.\nCould not be fetched, not on the web server: 100\nNot one of them is on the web server: its folder @WEB@PDF%20Single%20Sheet/ may be missing.";
-    // clang-format on
-}
-
-void TestFrmMain::continueOverFtpKeepsTheList()
-{
-    QFETCH(QString, change);
-    QFETCH(QString, message);
-    QDir(m_box->share()).removeRecursively();
-    const QString root = m_box->dir.filePath("ftp");
-    QDir().mkpath(root);
-    const bool web = change.startsWith("web");
-    if (!change.endsWith("no folder"))
-        writeSheets(root + "/Geod", {station("500", "ECHO", "A, B")});
-    FtpServer server(root);
-    QVERIFY(server.start());
-    QTemporaryDir certificates;
-    NginxServer nginx(root, makeTestCertificates(certificates.path()));
-    Settings settings = m_box->settings();
-    settings.sources.ftpHost = server.host();
-    if (web) {
-        QVERIFY2(nginx.start(), qPrintable(nginx.error()));
-        settings.sources.webUrl = nginx.url();
-        settings.sources.caFile = certificates.filePath("ca.pem");
-        message.replace("@WEB@", nginx.url());
-    }
-    m_window = std::make_unique<frmMain>(settings, QStringList(), m_fso, m_ui);
-    QVERIFY(m_window->Form_Load());
-    QCOMPARE(m_window->sourceMode(), web ? SourceMode::Web : SourceMode::Ftp);
-    if (change == "gone")
-        server.stop();
-    typeAndAdd("100");
-    const QString out = m_box->dir.filePath("o.pdf");
-    edit("txtOutFile")->setText(out);
-    build();
-    QVERIFY(!m_ui.ended);
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text, message.replace("@HOST@", server.host()));
-    QCOMPARE(shownEntries(), QStringList{"100"});
-    QCOMPARE(edit("txtOutFile")->text(), out);
-    if (!change.endsWith("no folder"))
-        return;
-    // The folder is there now, with the sheet: the next Continue builds.
-    writeSheets(root + (web ? "" : "/Geod"), {station("100", "ZULU", "A, B")});
-    build();
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(stationNamesOf(out), QStringList{"ZULU"});
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_box->workspace()).isEmpty(), EventBound);
 }
 
 QTEST_MAIN(TestFrmMain)
