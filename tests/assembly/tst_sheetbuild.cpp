@@ -13,19 +13,17 @@
 #include <QTest>
 
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// A share whose named sheets block in the kernel, as on a hung network mount: each copy
-// opens a pipe for reading, which waits for a writer until the test releases it.
+// A share whose named sheets never arrive, as on a hung network mount: their copies wait
+// until the test releases them, and the program can no more end that wait than the kernel's.
 class BlockingFileSystem : public StubbornFileSystem {
 public:
-    explicit BlockingFileSystem(QString fifo) : m_fifo(std::move(fifo))
-    {
-        ::mkfifo(QFile::encodeName(m_fifo).constData(), 0600);
-    }
     ~BlockingFileSystem() override { release(); }
 
     QStringList blockedNames; // the sheets whose copies block
@@ -35,30 +33,26 @@ public:
     {
         if (blockedNames.contains(QFileInfo(from).fileName())) {
             entered = true;
-            QFile fifo(m_fifo);
-            fifo.open(QIODevice::ReadOnly); // blocks until release()
-            fifo.readAll();
+            std::unique_lock lock(m_mutex);
+            m_released.wait(lock, [this] { return m_open; });
         }
         return StubbornFileSystem::copyFile(from, to, limit);
     }
-    // Lets every blocked copy go on, those that reach the pipe later too, and waits
-    // until they have.
+    // Lets every blocked copy go on, those that come later too, and waits until they have.
     void release()
     {
-        if (!entered)
-            return;
-        const auto openAndClose = [this] {
-            const int fd =
-                ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0)
-                ::close(fd);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT((openAndClose(), workerThreadsRunning() == 0), EventBound);
-        entered = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_released.notify_all();
+        QTRY_COMPARE_WITH_TIMEOUT(workerThreadsRunning(), 0, EventBound);
     }
 
 private:
-    QString m_fifo;
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_open = false;
 };
 
 // Why the source was lost, in the words the user reads.
@@ -73,10 +67,8 @@ class TestSheetBuild : public QObject {
 private slots:
     void init();
     void cleanup();
-    void sameResultWhateverTheOrderOfWork_data();
-    void sameResultWhateverTheOrderOfWork();
-    void bookmarksPointAtEachSheet_data();
-    void bookmarksPointAtEachSheet();
+    void sameOutputWhateverTheWay_data();
+    void sameOutputWhateverTheWay();
     void toolsAndFilesMisbehave_data();
     void toolsAndFilesMisbehave();
     void ftpServerMisbehaves_data();
@@ -193,49 +185,57 @@ QStringList TestSheetBuild::writeManySheets(int count)
     return gsids;
 }
 
-void TestSheetBuild::sameResultWhateverTheOrderOfWork_data()
+void TestSheetBuild::sameOutputWhateverTheWay_data()
 {
-    // Fetching, text extraction and naming overlap and finish in any order; the
-    // output must be what one sheet after the other would give.
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<bool>("metric");
-    QTest::newRow("share, English") << "share" << false;
-    QTest::newRow("pyftpdlib, four connections, Metric") << "ftp" << true;
-    QTest::newRow("nginx, HTTP/2, Metric") << "web" << true;
+    // Fetching, text extraction and naming overlap and finish in any order, from any
+    // source, merged in one run or in batches: the output must be what one sheet after
+    // the other would give, with a bookmark at each sheet.
+    QTest::addColumn<QString>("how");
+    QTest::newRow("share") << "share";
+    QTest::newRow("pyftpdlib, four connections, Metric") << "ftp";
+    QTest::newRow("nginx, HTTP/2, Metric") << "web";
+    QTest::newRow("share, merged in batches") << "batches";
+    QTest::newRow("share, bookmarks turned off") << "off";
+    QTest::newRow("share, a name pdftk could misread") << "odd name";
 }
 
-void TestSheetBuild::sameResultWhateverTheOrderOfWork()
+void TestSheetBuild::sameOutputWhateverTheWay()
 {
-    QFETCH(QString, source);
-    QFETCH(bool, metric);
-    // Twelve stations of one name (" (2)" … " (12)": numbered, and merged, in list
-    // order), a sheet without the label, a missing, an empty and a damaged sheet; on
-    // the share a pipe in a sheet's place, which must never be waited on.
-    const bool share = source == "share";
-    QList<DataSheet> twins;
-    QStringList gsids;
+    QFETCH(QString, how);
+    // Twelve stations of one name (" (2)" … " (12)": numbered, and merged, in list order,
+    // and 300 of two pages last), a sheet without the label, a missing, an empty and a
+    // damaged sheet, a name in lower case (200), one with letters beyond ASCII and marks of
+    // its own (800); on the share a pipe in a sheet's place, which must never be waited on.
+    const bool share = how != "ftp" && how != "web";
+    QList<DataSheet> stations;
+    QStringList twins;
     for (int i = 0; i < 12; ++i) {
-        twins << station(QString::number(610 + i), "CEDAR RIDGE", "Alpha, Beta");
-        gsids << twins.last().gsid;
+        stations << station(QString::number(610 + i), "CEDAR RIDGE", "Alpha, Beta");
+        twins << stations.last().gsid;
     }
-    writeSheets(m_box->dir.filePath("Geod"), twins);
-    const QString folder = m_box->dir.filePath(metric ? "Geod/PDF Metric Sheet/M_GSID_"
-                                                      : "Geod/PDF Single Sheet/GSID_");
+    stations << station("800", "ÉCOLE \"ØST\" & <CO> [2]", "Dörfli, Beta");
+    writeSheets(m_box->dir.filePath("Geod"), stations);
+    const QString folder = m_box->dir.filePath(share ? "Geod/PDF Single Sheet/GSID_"
+                                                     : "Geod/PDF Metric Sheet/M_GSID_");
+    QCOMPARE(QProcess::execute("pdftk", {folder + "500.pdf", folder + "500.pdf", "cat", "output",
+                                         folder + "300.pdf"}),
+             0);
     writeFile(folder + "700.pdf", pdfFromLines({"A sheet", "without label"}));
     writeFile(folder + "601.pdf", QByteArray());
     const QByteArray whole = pdfFromLines({"OXA Name: CUT", "County: A, B"});
     writeFile(folder + "603.pdf", whole.left(whole.size() / 3));
     if (share)
         QCOMPARE(::mkfifo(QFile::encodeName(folder + "604.pdf").constData(), 0600), 0);
-    gsids = QStringList{"100", "999", "700", "601"} + gsids +
-            QStringList{"603", "300", "../GSID_"} + (share ? QStringList{"604"} : QStringList());
+    const QStringList gsids = QStringList{"100", "999", "700", "601"} + twins +
+                              QStringList{"603", "300", "../GSID_", "200", "800"} +
+                              (share ? QStringList{"604"} : QStringList());
     writeFile(m_out, "an earlier output, replaced without a question");
 
     std::unique_ptr<FtpServer> server;
     QTemporaryDir certificates;
     std::unique_ptr<NginxServer> nginx;
     BuildConfig config = shareConfig();
-    if (source == "web") {
+    if (how == "web") {
         nginx = std::make_unique<NginxServer>(m_box->dir.filePath("Geod"),
                                               makeTestCertificates(certificates.path()));
         QVERIFY2(nginx->start(), qPrintable(nginx->error()));
@@ -244,13 +244,32 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
         config.settings.sources.caFile = certificates.filePath("ca.pem");
         config.mode = discoverSource(config.settings.sources, m_fso, Settings().answerMs).mode;
         QCOMPARE(config.mode, SourceMode::Web);
-    } else if (!share) {
+    } else if (how == "ftp") {
         server = std::make_unique<FtpServer>(m_box->dir.path());
         QVERIFY(server->start());
         config = ftpConfig(*server);
     }
     config.fetchAhead = 3; // the naming must catch up with fetches held back
-    const Run r = run(config, gsids, metric ? Edition::Metric : Edition::English);
+    config.settings.bookmarks = how != "off";
+    if (how == "batches") {
+        config.mergeBatchSize = 2;
+        config.mergeArgumentBytes = 1;
+    }
+    // A generated sheet (Courier) cannot show them: "[2]" becomes a backslash, a no-break
+    // space, a line separator and a tab as the text tool reads them, for pdftk to keep.
+    const QString odd =
+        QString("\\A%1B%2C\tD").arg(QChar(QChar::Nbsp), QChar(QChar::LineSeparator));
+    QTemporaryDir tools;
+    standInTools(tools.path(),
+                 {{"pdftotext", programFolder().toUtf8() + "/pdftotext \"$@\" | sed 's/\\[2\\]/" +
+                                    QString(odd).replace("\\", "\\\\").toUtf8() + "/'\n"}});
+    if (how == "odd name")
+        config.settings.programDir = tools.path();
+    // Under a plain locale, as a cron job may run it: names beyond ASCII stay whole.
+    qputenv("LANG", "C");
+    qunsetenv("LC_ALL");
+    const Run r = run(config, gsids, share ? Edition::English : Edition::Metric);
+    qputenv("LANG", "C.UTF-8");
     QCOMPARE(r.report.outcome, BuildReport::Written);
     QCOMPARE(r.report.missingGsids(), QStringList({"999", "601", "603", "../GSID_"}) +
                                           (share ? QStringList{"604"} : QStringList()));
@@ -259,11 +278,20 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     for (int i = 1; i <= gsids.size(); ++i)
         counted << QString::number(i);
     QCOMPARE(r.progress, counted + QStringList{"Writing"});
-    // CEDAR-RIDGE Alpha, (2) … (13), the last being 300; GSID_700.pdf (no GSID
-    // printed); ZULU-POINT.
-    const QStringList order = gsids.mid(4, 12) + QStringList{"300", "", "100"};
-    QCOMPARE(gsidsOf(m_out), order);
-    QVERIFY(pdfPages(m_out).value(0).contains(metric ? "(meters)" : "(feet)"));
+    // alder; CEDAR RIDGE, (2) … (13), the last being 300, of two pages (500's twice);
+    // GSID_700.pdf (no GSID printed); ZULU POINT; ÉCOLE.
+    QCOMPARE(QProcess::execute("qpdf", {"--check", m_out}), 0);
+    QCOMPARE(gsidsOf(m_out),
+             QStringList{"200"} + twins + QStringList({"500", "500", "", "100", "800"}));
+    using Bookmark = std::pair<QString, int>;
+    QList<Bookmark> bookmarks{{"alder (GSID 200)", 1}};
+    for (const QString &gsid : twins + QStringList{"300"})
+        bookmarks.append({"CEDAR RIDGE (GSID " + gsid + ")", int(bookmarks.size()) + 1});
+    const QString ecole =
+        how == "odd name" ? "ÉCOLE \"ØST\" & <CO> \\A B C D" : "ÉCOLE \"ØST\" & <CO> [2]";
+    bookmarks += {{"GSID 700", 16}, {"ZULU POINT (GSID 100)", 17}, {ecole + " (GSID 800)", 18}};
+    QCOMPARE(bookmarksOf(m_out), how == "off" ? QList<Bookmark>() : bookmarks);
+    QVERIFY(pdfPages(m_out).value(0).contains(share ? "(feet)" : "(meters)"));
     QVERIFY(m_ui.messages.isEmpty());
     QVERIFY(share || r.sockets > 0); // the look for inheritable sockets saw the connections
     if (!nginx)
@@ -280,66 +308,10 @@ void TestSheetBuild::sameResultWhateverTheOrderOfWork()
     }
     QCOMPARE(connections.size(), 2);
     asked.sort();
-    QStringList expected = gsids.replaceInStrings(QRegularExpression("$"), ".pdf");
+    QStringList expected = QStringList(gsids).replaceInStrings(QRegularExpression("$"), ".pdf");
     expected.removeAll("../GSID_.pdf"); // names no sheet: never asked for
     expected.sort();
     QCOMPARE(asked, expected);
-}
-
-void TestSheetBuild::bookmarksPointAtEachSheet_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("one run") << "one run";
-    QTest::newRow("in batches") << "batches";
-    QTest::newRow("turned off") << "off";
-    QTest::newRow("a name pdftk could misread") << "tricky";
-}
-
-void TestSheetBuild::bookmarksPointAtEachSheet()
-{
-    // A sheet of two pages (300), twins of one name (300, 500), a sheet without the
-    // label (700), a name with letters beyond ASCII and marks of its own (800).
-    QFETCH(QString, how);
-    const QString english = m_box->dir.filePath("Geod/PDF Single Sheet/");
-    const QString twice = english + "GSID_300.pdf";
-    QCOMPARE(QProcess::execute("pdftk", {english + "GSID_500.pdf", english + "GSID_500.pdf", "cat",
-                                         "output", english + "GSID_two.pdf"}),
-             0);
-    QVERIFY(QFile::remove(twice) && QFile::rename(english + "GSID_two.pdf", twice));
-    writeFile(english + "GSID_700.pdf", pdfFromLines({"A sheet", "without label"}));
-    writeSheets(m_box->dir.filePath("Geod"),
-                {station("800", "ÉCOLE \"ØST\" & <CO> [2]", "Dörfli, Beta")});
-    writeFile(m_out, "the old output");
-    // A generated sheet (Courier) cannot show them: "[2]" becomes a backslash, a no-break
-    // space, a line separator and a tab as the text tool reads them, for pdftk to keep.
-    const QString odd =
-        QString("\\A%1B%2C\tD").arg(QChar(QChar::Nbsp), QChar(QChar::LineSeparator));
-    QTemporaryDir tools;
-    standInTools(tools.path(),
-                 {{"pdftotext", programFolder().toUtf8() + "/pdftotext \"$@\" | sed 's/\\[2\\]/" +
-                                    QString(odd).replace("\\", "\\\\").toUtf8() + "/'\n"}});
-    BuildConfig config = shareConfig(how == "tricky" ? tools.path() : programFolder());
-    config.settings.bookmarks = how != "off";
-    if (how == "batches") {
-        config.mergeBatchSize = 2;
-        config.mergeArgumentBytes = 1;
-    }
-    // Under a plain locale, as a cron job may run it: names beyond ASCII stay whole.
-    qputenv("LANG", "C");
-    qunsetenv("LC_ALL");
-    const Run r = run(config, {"100", "200", "300", "500", "700", "800"});
-    qputenv("LANG", "C.UTF-8");
-    QCOMPARE(r.report.outcome, BuildReport::Written);
-    QCOMPARE(QProcess::execute("qpdf", {"--check", m_out}), 0);
-    // alder, CEDAR RIDGE (two pages), CEDAR RIDGE, GSID_700, ZULU POINT, ÉCOLE
-    QCOMPARE(gsidsOf(m_out), (QStringList{"200", "500", "500", "500", "", "100", "800"}));
-    QList<std::pair<QString, int>> expected = {
-        {"alder (GSID 200)", 1},       {"CEDAR RIDGE (GSID 300)", 2},
-        {"CEDAR RIDGE (GSID 500)", 4}, {"GSID 700", 5},
-        {"ZULU POINT (GSID 100)", 6},  {"ÉCOLE \"ØST\" & <CO> [2] (GSID 800)", 7}};
-    if (how == "tricky")
-        expected.last().first = "ÉCOLE \"ØST\" & <CO> \\A B C D (GSID 800)";
-    QCOMPARE(bookmarksOf(m_out), how == "off" ? decltype(expected)() : expected);
 }
 
 void TestSheetBuild::toolsAndFilesMisbehave_data()
@@ -432,7 +404,7 @@ void TestSheetBuild::toolsAndFilesMisbehave()
         scripts[what] = script.replace("@PID@", pids.toUtf8())
                             .replace("@REAL@", (programFolder() + '/' + what).toUtf8());
     standInTools(tools.path(), scripts);
-    BlockingFileSystem fso(tools.filePath("fifo"));
+    BlockingFileSystem fso;
     const QHash<QString, int> errors{{"output busy", EBUSY},
                                      {"output full", ENOSPC},
                                      {"output read-only", EROFS},
@@ -558,8 +530,7 @@ void TestSheetBuild::shareCopiesStuckInTheKernel()
     // Three copies in a row that never return, as on a hung network mount: the share is
     // lost, and the build ends by itself. Build after build, the threads left stuck add
     // up to the cap: then the share counts as gone at once, and no further thread is left.
-    QTemporaryDir fifo;
-    BlockingFileSystem blocking(fifo.filePath("fifo"));
+    BlockingFileSystem blocking;
     blocking.blockedNames = QStringList{"GSID_200.pdf", "GSID_300.pdf", "GSID_400.pdf"};
     BuildConfig config = shareConfig();
     config.settings.sources.stallSeconds = 2;
@@ -622,7 +593,7 @@ void TestSheetBuild::stopAtTheWorstMoment()
         scripts.insert("pdftotext", "n=${3##*/Temp-}\n[ \"${n%.pdf}\" -gt 20 ] || exec " +
                                         programFolder().toUtf8() + "/pdftotext \"$@\"\n" + hold);
     standInTools(tools.path(), scripts);
-    BlockingFileSystem blocking(tools.filePath("fifo"));
+    BlockingFileSystem blocking;
     blocking.blockedNames = QStringList{"GSID_" + gsids[5] + ".pdf"};
 
     const bool ftp = when == "ftp" || when.startsWith("silent retr");
