@@ -14,25 +14,17 @@ bool NginxServer::start()
             QStringLiteral(
                 "daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
                 "events { worker_connections 512; }\n"
-                "http {\n"
-                "    client_body_temp_path %1/client_body; proxy_temp_path %1/proxy;\n"
-                "    fastcgi_temp_path %1/fastcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path "
-                "%1/scgi;\n"
-                "    log_format sheets '$connection $server_protocol $status \"$request_method "
-                "$request_uri\"';\n"
-                "    access_log %1/access.log sheets;\n"
-                "    server {\n"
-                "        listen 127.0.0.1:%2 ssl http2;\n"
-                "        ssl_certificate %3; ssl_certificate_key %4;\n"
-                "        location /geod/ { alias %5/; }\n"
-                "    }\n"
-                "}\n")
+                "http { log_format sheets '$connection $server_protocol $status \"$request_method "
+                "$request_uri\"'; access_log %1/access.log sheets;\n"
+                "  client_body_temp_path %1/body; proxy_temp_path %1/proxy;\n"
+                "  fastcgi_temp_path %1/fcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
+                "  server { listen 127.0.0.1:%2 ssl http2; ssl_certificate %3;\n"
+                "    ssl_certificate_key %4; location /geod/ { alias %5/; } } }\n")
                 .arg(dir, QString::number(m_port), m_certificates.certificate, m_certificates.key,
                      m_root);
         for (const char *left : {"/nginx.pid", "/error.log"}) // as a killed nginx leaves them
             QFile::remove(dir + left);
-        if (!save(dir + "/nginx.conf", QFile::encodeName(conf)))
-            return false;
+        writeFile(dir + "/nginx.conf", QFile::encodeName(conf));
         if (launch("/usr/sbin/nginx",
                    {"-e", dir + "/error.log", "-p", dir, "-c", dir + "/nginx.conf"},
                    [&] { return QFile::exists(dir + "/nginx.pid"); }))

@@ -9,22 +9,15 @@
 // Stand-in for the user in tests: records every message and answers from a script.
 class ScriptedInteraction : public UserInteraction {
 public:
-    struct Message {
-        QString title;
-        QString text;
-        bool retryCancel = false;
-        QString details;
-        UserMessage::Icon icon = UserMessage::Critical;
+    struct Message : UserMessage {
+        bool retryCancel = false; // a Retry/Cancel question
     };
 
-    void showMessage(const UserMessage &m) override
-    {
-        messages.append({m.title, m.text, false, m.details, m.icon});
-    }
+    void showMessage(const UserMessage &m) override { messages.append({m, false}); }
     void showNotice(const QString &text) override { notices << text; }
     bool askRetryCancel(const QString &text) override
     {
-        messages.append({QStringLiteral("Error"), text, true, QString()});
+        messages.append({UserMessage::error(text), true});
         if (onRetryCancel)
             onRetryCancel();
         return !retryAnswers.isEmpty() && retryAnswers.takeFirst();

@@ -10,10 +10,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 
 QString programFolder()
 {
@@ -22,15 +18,7 @@ QString programFolder()
 
 DataSheet station(const QString &gsid, const QString &name, const QString &county)
 {
-    DataSheet s;
-    s.gsid = gsid;
-    s.stationName = name;
-    s.county = county;
-    s.latitude = 39.1;
-    s.longitude = -76.9;
-    s.elevationMetres = 31.5;
-    s.description = {"Test mark."};
-    return s;
+    return {gsid, name, county, 39.1, -76.9, 31.5, {"Test mark."}};
 }
 
 void writeSheets(const QString &root, const QList<DataSheet> &stations)
@@ -185,31 +173,18 @@ QStringList ServerProcess::said()
     return m_said;
 }
 
-bool ServerProcess::save(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size())
-        return true;
-    m_error = "cannot write " + path;
-    return false;
-}
-
 bool FtpServer::start()
 {
     const Options &o = m_options;
-    QStringList args{FTP_SERVER_SCRIPT, m_root, "--log-retr"};
-    args << "--max-cons-per-ip" << QString::number(o.maxConsPerIp) << "--end-after"
-         << QString::number(o.endAfter) << "--chaos" << QString::number(o.chaosSeed)
+    const auto n = [](int value) { return QString::number(value); };
+    QStringList args;
+    args << FTP_SERVER_SCRIPT << m_root << "--log-retr"
+         << "--max-cons-per-ip" << n(o.maxConsPerIp) << "--end-after" << n(o.endAfter) << "--chaos"
+         << n(o.chaosSeed) << "--silent-retr" << n(o.silentRetr) << "--refuse-port"
+         << n(o.refusePort) << "--refuse-pasv" << n(o.refusePasv) << "--never-connect"
+         << n(o.neverConnect) << "--lose-data-connections" << n(o.loseDataConnections)
          << "--cut-short" << o.cutShort << "--withhold-226" << o.withhold226 << "--refuse-file"
          << o.refuseFile;
-    for (const auto &[on, flag] : {std::pair{o.silentRetr, "--silent-retr"},
-                                   {o.refusePort, "--refuse-port"},
-                                   {o.refusePasv, "--refuse-pasv"},
-                                   {o.neverConnect, "--never-connect"},
-                                   {o.loseDataConnections, "--lose-data-connections"}}) {
-        if (on)
-            args << flag;
-    }
     return startScript(args);
 }
 
@@ -223,10 +198,7 @@ QStringList FtpServer::retrieved()
 
 bool WebServer::start()
 {
-    QStringList args{WEB_SERVER_SCRIPT, m_root, "--fault", m_fault};
-    if (!m_tls.certificate.isEmpty())
-        args << "--tls" << m_tls.certificate << m_tls.key;
-    return startScript(args);
+    return startScript({WEB_SERVER_SCRIPT, m_root, m_fault, m_tls.certificate, m_tls.key});
 }
 
 QString WebServer::url() const
@@ -324,32 +296,18 @@ HungMount::~HungMount()
     }
 }
 
-// Sets or clears the folder's immutable flag, which binds the administrator too.
-static bool setImmutable(const QString &path, bool on)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                      (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
-                       ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
-    if (fd >= 0)
-        ::close(fd);
-    return done;
-}
-
+// The administrator may write anywhere but where the folder is immutable (chattr +i).
 ClosedFolder::ClosedFolder(QString path) : m_path(std::move(path))
 {
     QDir().mkpath(m_path);
-    if (::geteuid() != 0 && ::chmod(QFile::encodeName(m_path).constData(), 0555) != 0)
-        m_error = "chmod failed";
-    else if (::geteuid() == 0 && !setImmutable(m_path, true))
-        m_error = "this file system cannot make a folder immutable";
+    if (::geteuid() == 0 ? QProcess::execute("chattr", {"+i", m_path}) != 0
+                         : !QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ExeOwner))
+        m_error = "the folder could not be closed (chattr +i, or chmod)";
 }
 
 ClosedFolder::~ClosedFolder()
 {
     if (::geteuid() == 0)
-        setImmutable(m_path, false);
-    else
-        ::chmod(QFile::encodeName(m_path).constData(), 0755);
+        QProcess::execute("chattr", {"-i", m_path});
+    QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

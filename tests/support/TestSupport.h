@@ -64,9 +64,6 @@ inline QString deadHost()
 // it started, when it is stopped or goes.
 class ServerProcess {
 public:
-    ServerProcess() = default;
-    ServerProcess(const ServerProcess &) = delete;
-    ServerProcess &operator=(const ServerProcess &) = delete;
     ~ServerProcess() { stop(); }
     void stop();
     quint16 port() const { return m_port; }
@@ -86,7 +83,6 @@ protected:
     bool startScript(const QStringList &arguments);
     // Every line it printed after its port, in order.
     QStringList said();
-    bool save(const QString &path, const QByteArray &text);
 
     QProcess m_process;
     quint16 m_port = 0;
@@ -182,7 +178,7 @@ private:
 };
 
 // A folder in which no file can be made, by the administrator neither: immutable when
-// the test runs as root (as CI does), of mode 0555 otherwise. Open again when it goes.
+// the test runs as root (as CI does), of mode 0500 otherwise. Open again when it goes.
 class ClosedFolder {
 public:
     explicit ClosedFolder(QString path);

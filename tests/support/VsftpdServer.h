@@ -26,15 +26,15 @@ public:
     static bool available() { return unavailableReason().isEmpty(); }
     static QString unavailableReason();
 
-    // Starts on the given port, or on a free one for 0, and returns once an anonymous log-in
-    // succeeds; false (with error()) when it cannot.
+    // Starts on the given port, or on a free one for 0, and returns once it greets a
+    // connection; false (with error()) when it cannot.
     bool start(quint16 port = 0);
     // The server's protocol log (every command and reply), for a failing test to print.
     QByteArray log() const { return readFile(m_dir.filePath("vsftpd.log")); }
 
 private:
     bool prepareRoot();
-    bool loggedIn();
+    bool greets();
 
     QString m_root;
     Options m_options;

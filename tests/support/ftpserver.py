@@ -50,8 +50,8 @@ def main():
     for name in ("refuse-file", "cut-short", "withhold-226"):
         parser.add_argument("--" + name, default="")
     for name in ("silent-retr", "refuse-port", "refuse-pasv", "never-connect",
-                 "lose-data-connections", "log-retr"):
-        parser.add_argument("--" + name, action="store_true")
+                 "lose-data-connections", "log-retr"):  # on alone, or followed by 1 or 0
+        parser.add_argument("--" + name, type=int, nargs="?", const=1, default=0)
     options = parser.parse_args()
 
     sent = [0]

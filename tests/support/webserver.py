@@ -2,10 +2,11 @@
 # A plain HTTP/1.1 server on 127.0.0.1 for the tests, serving root at /geod/ with
 # kept-alive connections, with the ways real web servers misbehave:
 #
-#   webserver.py <root> [--tls CERT KEY] [--fault KIND]
+#   webserver.py <root> <fault> <certificate> <key>
 #
-# It prints "port <n>" once it listens, and "GET <path>" for every request. The folder
-# /geod/ answers 403, as a server that lists no folder. The fault touches every .pdf:
+# Empty certificate and key: plain HTTP; an empty fault: none. It prints "port <n>" once it
+# listens, and "GET <path>" for every request. The folder /geod/ answers 403, as a server
+# that lists no folder. The fault touches every .pdf:
 #
 #   slow       every answer held back 300 ms       silent     never answers
 #   404, 403   that status                         429        429 (Retry-After: 1) once each
@@ -15,10 +16,10 @@
 #   loop       redirected to itself                to-http    redirected to http://
 #   large      a Content-Length of 100 MiB         endless    a body without end or length
 
-import argparse
 import email.utils
 import os
 import ssl
+import sys
 import threading
 import time
 from urllib.parse import unquote
@@ -26,12 +27,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("root")
-    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
-    parser.add_argument("--fault", default="")
-    options = parser.parse_args()
-    fault = options.fault
+    root, fault, certificate, key = sys.argv[1:5]
     asked = {}
     lock = threading.Lock()
 
@@ -64,7 +60,7 @@ def main():
                 return self.answer(503, b"busy", [("Retry-After", later)])
             if self.path == "/geod/":
                 return self.answer(403, b"<html>Forbidden</html>", [("Content-Type", "text/html")])
-            path = os.path.join(options.root, unquote(self.path[len("/geod/"):]))
+            path = os.path.join(root, unquote(self.path[len("/geod/"):]))
             if not self.path.endswith(".pdf"):
                 pass  # the fault touches the sheets alone
             elif fault == "slow":
@@ -106,9 +102,9 @@ def main():
 
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
-    if options.tls:
+    if certificate:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*options.tls)
+        context.load_cert_chain(certificate, key)
         # The handshake in the request's own thread, so that a silent client holds up no other.
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)
