@@ -47,8 +47,10 @@ bool isControl(QChar c)
     return c.unicode() < 0x20 || c.unicode() == 0x7f;
 }
 
-void checkStationList(const StationList &list, const QStringList &added)
+void addAndCheck(StationList &list, const QStringList &added)
 {
+    list.addAll(added);
+    list.updateCount();
     const QStringList &entries = list.entries();
     FUZZ_CHECK(entries.size() <= StationList::MaxEntries, QString::number(entries.size()));
     // Strictly ascending: ordered, and no entry twice.
