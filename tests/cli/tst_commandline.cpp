@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -43,19 +42,83 @@ private:
         return name.isEmpty() ? m_box->dir.path() : m_box->dir.filePath(name);
     }
     // @BOX@: the sandbox, @PROG@: the build folder, @FTP@: the FTP server.
-    QString expand(QString text) const;
+    QString expand(QString text) const
+    {
+        return text.replace("@BOX@", box())
+            .replace("@PROG@", programFolder())
+            .replace("@FTP@", m_ftp ? m_ftp->host() : QString());
+    }
     // NAME=value in the environment; @CONF@=text: the settings file's end; @WEB@, @FTP@:
     // nginx or pyftpdlib serving the share, started.
-    void setUp(const QStringList &variables);
+    void setUp(const QStringList &variables)
+    {
+        for (const QString &pair : variables) {
+            const QString name = pair.section('=', 0, 0);
+            QString value = pair.section('=', 1);
+            if (value == "@WEB@") {
+                QVERIFY(QDir().mkpath(box("tls")));
+                m_web =
+                    std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
+                QVERIFY2(m_web->start(), qPrintable(m_web->error()));
+                m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
+                value = m_web->url();
+            } else if (value == "@FTP@" && !m_ftp) {
+                m_ftp = std::make_unique<FtpServer>(box());
+                QVERIFY(m_ftp->start());
+            }
+            if (name == "@CONF@")
+                writeFile(box("config/brindlewick/brindlewick.conf"),
+                          "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
+            else
+                m_env.insert(name, expand(value));
+        }
+    }
     // A copy of the program in a folder of its own, beside a stand-in for pdftk.
-    QString programWith(const QByteArray &pdftk);
+    QString programWith(const QByteArray &pdftk)
+    {
+        const QString real = programFolder() + "/brindlewick";
+        const QString program = box("program/brindlewick");
+        QDir().mkpath(box("program"));
+        // A hard link where it can be had: the program is large.
+        if (::link(QFile::encodeName(real).constData(), QFile::encodeName(program).constData()))
+            QFile::copy(real, program);
+        standInTools(box("program"), {{"pdftk", pdftk}});
+        return program;
+    }
     // modify: run in the child before the program (a signal ignored, a stream replaced).
     void start(QProcess &p, const QStringList &arguments, const QString &program = QString(),
-               const std::function<void()> &modify = {});
+               const std::function<void()> &modify = {})
+    {
+        p.setChildProcessModifier([modify] {
+            ::signal(SIGPIPE, SIG_DFL); // as a shell starts it, whatever the test runner does
+            if (modify)
+                modify();
+        });
+        p.setProcessEnvironment(m_env);
+        p.setWorkingDirectory(box());
+        p.start(program.isEmpty() ? programFolder() + "/brindlewick" : program, arguments);
+    }
     Result run(const QStringList &arguments, const QByteArray &input = QByteArray(),
-               const QString &program = QString());
+               const QString &program = QString())
+    {
+        QProcess p;
+        start(p, arguments, program);
+        p.write(input);
+        p.closeWriteChannel();
+        const bool ended = p.waitForFinished(EventBound);
+        p.kill();
+        p.waitForFinished();
+        return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                p.readAllStandardOutput(), p.readAllStandardError()};
+    }
     // Nothing of a build is left: no draft beside the output, no workspace.
-    void nothingLeftBehind();
+    void nothingLeftBehind()
+    {
+        const QStringList hidden =
+            QDir(box()).entryList(QStringList{".*"}, QDir::Files | QDir::Hidden | QDir::System);
+        QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(", "))); // drafts are hidden
+        QVERIFY(!QFileInfo::exists(m_box->workspace()));
+    }
 
     std::unique_ptr<Sandbox> m_box;
     std::unique_ptr<FtpServer> m_ftp;
@@ -93,81 +156,10 @@ void TestCommandLine::cleanup()
 {
     // A tool a failed test left running must not outlive it.
     if (m_stray > 0)
-        ::kill(pid_t(m_stray), SIGKILL);
-    m_stray = 0;
+        ::kill(pid_t(std::exchange(m_stray, 0)), SIGKILL);
     m_ftp.reset();
     m_web.reset();
     m_box.reset();
-}
-
-QString TestCommandLine::expand(QString text) const
-{
-    return text.replace("@BOX@", box())
-        .replace("@PROG@", programFolder())
-        .replace("@FTP@", m_ftp ? m_ftp->host() : QString());
-}
-
-void TestCommandLine::setUp(const QStringList &variables)
-{
-    for (const QString &pair : variables) {
-        const QString name = pair.section('=', 0, 0);
-        QString value = pair.section('=', 1);
-        if (value == "@WEB@") {
-            QVERIFY(QDir().mkpath(box("tls")));
-            m_web = std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
-            QVERIFY2(m_web->start(), qPrintable(m_web->error()));
-            m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
-            value = m_web->url();
-        } else if (value == "@FTP@" && !m_ftp) {
-            m_ftp = std::make_unique<FtpServer>(box());
-            QVERIFY(m_ftp->start());
-        }
-        if (name == "@CONF@")
-            writeFile(box("config/brindlewick/brindlewick.conf"),
-                      "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
-        else
-            m_env.insert(name, expand(value));
-    }
-}
-
-QString TestCommandLine::programWith(const QByteArray &pdftk)
-{
-    const QString program = box("program/brindlewick");
-    const QString real = programFolder() + "/brindlewick";
-    // A hard link where it can be had: the program is large.
-    if (!QDir().mkpath(box("program")) ||
-        (::link(QFile::encodeName(real).constData(), QFile::encodeName(program).constData()) != 0 &&
-         !QFile::copy(real, program)))
-        return QString();
-    standInTools(box("program"), {{"pdftk", pdftk}});
-    return program;
-}
-
-void TestCommandLine::start(QProcess &p, const QStringList &arguments, const QString &program,
-                            const std::function<void()> &modify)
-{
-    p.setChildProcessModifier([modify] {
-        ::signal(SIGPIPE, SIG_DFL); // as a shell starts it, whatever the test runner does
-        if (modify)
-            modify();
-    });
-    p.setProcessEnvironment(m_env);
-    p.setWorkingDirectory(box());
-    p.start(program.isEmpty() ? programFolder() + "/brindlewick" : program, arguments);
-}
-
-TestCommandLine::Result TestCommandLine::run(const QStringList &arguments, const QByteArray &input,
-                                             const QString &program)
-{
-    QProcess p;
-    start(p, arguments, program);
-    p.write(input);
-    p.closeWriteChannel();
-    const bool ended = p.waitForFinished(EventBound);
-    p.kill();
-    p.waitForFinished();
-    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 // The line is among them; one that ends in ": " (a cause in another's words) begins one.
@@ -176,14 +168,6 @@ static bool saysLine(const QStringList &said, const QString &line)
     return line.endsWith(": ") ? std::any_of(said.cbegin(), said.cend(),
                                              [&](const QString &l) { return l.startsWith(line); })
                                : said.contains(line);
-}
-
-void TestCommandLine::nothingLeftBehind()
-{
-    const QStringList hidden =
-        QDir(box()).entryList(QStringList{".*"}, QDir::Files | QDir::Hidden | QDir::System);
-    QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(", "))); // drafts are hidden
-    QVERIFY(!QFileInfo::exists(m_box->workspace()));
 }
 
 void TestCommandLine::exitStatus_data()
@@ -301,12 +285,9 @@ void TestCommandLine::progress()
     }
     writeSheets(box("Geod"), stations);
     writeFile(box("list.txt"), list);
-    // script(1) gives the program a terminal.
-    const QString script = QStandardPaths::findExecutable("script");
-    if (terminal && script.isEmpty())
-        QSKIP("script(1) is not installed");
+    // script(1) (Debian's essential bsdutils) gives the program a terminal.
     const QString command = "'" + programFolder() + "/brindlewick' -o out.pdf list.txt 2>&1";
-    const Result r = terminal ? run({"-qec", command, "/dev/null"}, QByteArray(), script)
+    const Result r = terminal ? run({"-qec", command, "/dev/null"}, QByteArray(), "script")
                               : run({"-o", "out.pdf", "list.txt"});
     QCOMPARE(r.status, 0);
     // The time left is told once the pace is known, which a slow machine may reach.

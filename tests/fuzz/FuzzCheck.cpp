@@ -37,16 +37,6 @@ QString shown(QStringView text)
     return out + '"';
 }
 
-QString utf8Text(const uint8_t *data, size_t size)
-{
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-}
-
-bool isControl(QChar c)
-{
-    return c.unicode() < 0x20 || c.unicode() == 0x7f;
-}
-
 void addAndCheck(StationList &list, const QStringList &added)
 {
     list.addAll(added);

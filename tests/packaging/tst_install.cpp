@@ -12,8 +12,7 @@ class TestInstall : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void installedProgramRunsFromItsOwnFolder();
-    void desktopFilesValidate();
+    void installedProgramAndDesktopFiles();
     void debianPackageInstallsAndRuns();
 
 private:
@@ -73,7 +72,7 @@ void TestInstall::cleanupTestCase()
         QFile::remove(stray);
 }
 
-void TestInstall::installedProgramRunsFromItsOwnFolder()
+void TestInstall::installedProgramAndDesktopFiles()
 {
     const QDir prefix(m_prefix.path());
     const QString folder = prefix.filePath("lib/brindlewick/");
@@ -98,11 +97,7 @@ void TestInstall::installedProgramRunsFromItsOwnFolder()
     QCOMPARE(icon.size(), QSize(48, 48));
     // Through the bin/ link: the program must find its sample share in its real folder.
     showsItsWindow(prefix.filePath("bin/brindlewick"));
-}
 
-void TestInstall::desktopFilesValidate()
-{
-    const QDir prefix(m_prefix.path());
     const QString desktop =
         prefix.filePath("share/applications/org.example.oxlade.brindlewick.desktop");
     const QString metainfo =

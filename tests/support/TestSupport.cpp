@@ -148,10 +148,8 @@ bool ServerProcess::onFreePort(quint16 port, const QString &taken,
         QTcpServer probe;
         m_port = port || !probe.listen(QHostAddress::LocalHost) ? port : probe.serverPort();
         probe.close();
-        if (launchThere())
-            return true;
-        if (!m_error.contains(taken))
-            return false;
+        if (launchThere() || !m_error.contains(taken))
+            return m_error.isEmpty();
     }
     return false;
 }
@@ -188,36 +186,20 @@ bool FtpServer::start()
     return startScript(args);
 }
 
-QStringList FtpServer::retrieved()
-{
-    QStringList names = said();
-    for (QString &line : names)
-        line.remove(0, 5); // "RETR "
-    return names;
-}
-
 bool WebServer::start()
 {
     return startScript({WEB_SERVER_SCRIPT, m_root, m_fault, m_tls.certificate, m_tls.key});
-}
-
-QString WebServer::url() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2/geod/")
-        .arg(m_tls.certificate.isEmpty() ? "http" : "https")
-        .arg(port());
 }
 
 void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts)
 {
     for (const char *tool : {"pdftotext", "pdftk"}) {
         const QString path = folder + '/' + tool;
-        if (!scripts.contains(tool)) {
-            QVERIFY(QFile::link(programFolder() + '/' + tool, path));
-            continue;
-        }
-        writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (scripts.contains(tool))
+            writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
+        QVERIFY(scripts.contains(tool)
+                    ? QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner)
+                    : QFile::link(programFolder() + '/' + tool, path));
     }
 }
 

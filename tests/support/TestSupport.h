@@ -113,7 +113,7 @@ public:
     // False when it did not come up.
     bool start();
     // The names of the files asked for so far (RETR), in order.
-    QStringList retrieved();
+    QStringList retrieved() { return said(); }
 
 private:
     QString m_root;
@@ -130,7 +130,12 @@ public:
     }
     bool start();
     // "https://127.0.0.1:<port>/geod/" (http:// without certificates)
-    QString url() const;
+    QString url() const
+    {
+        return QStringLiteral("http%1://127.0.0.1:%2/geod/")
+            .arg(m_tls.certificate.isEmpty() ? "" : "s")
+            .arg(port());
+    }
     // "GET /geod/PDF%20Single%20Sheet/GSID_1.pdf", each request so far, in order.
     QStringList requests() { return said(); }
 

@@ -16,11 +16,8 @@ QString VsftpdServer::unavailableReason()
         return QStringLiteral("vsftpd is not installed (%1)").arg(vsftpdPath);
     if (::geteuid() != 0)
         return "vsftpd needs root: it chroots every session and will not start for another user";
-    for (const char *user : {"ftp", "nobody"}) {
-        if (!::getpwnam(user))
-            return QStringLiteral("vsftpd runs its sessions as user %1, which does not exist")
-                .arg(user);
-    }
+    if (!::getpwnam("ftp") || !::getpwnam("nobody"))
+        return "vsftpd runs its sessions as users ftp and nobody: one of them does not exist";
     return {};
 }
 

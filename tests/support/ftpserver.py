@@ -26,7 +26,7 @@
 # --cut-short        send the file NAME but its last 10 bytes, after announcing its
 #                    whole size, and call the transfer complete
 # --withhold-226     send the file NAME whole, and then never the reply that says so
-# --log-retr         print "RETR <name>" for every RETR received
+# --log-retr         print the name of every file asked for (RETR)
 # --chaos            misbehave at random (for soak runs): refuse one connection in ten with
 #                    421 at its greeting, leave one RETR in forty unanswered, and send one
 #                    file in twenty short of its end after announcing its whole size
@@ -90,7 +90,7 @@ def main():
             if self._retrieving == options.withhold_226:
                 self._announce = os.path.getsize(file)  # so that it can be told whole
             if options.log_retr:
-                print("RETR " + self._retrieving, flush=True)
+                print(self._retrieving, flush=True)
             if options.silent_retr or (chaos and chaos.random() < 0.025):
                 return  # never answered
             if self._retrieving == options.refuse_file:

@@ -54,9 +54,7 @@ class Folder(fusepy.Operations):
 
     def statfs(self, path):
         st = os.statvfs(self.real(path))
-        return {key: getattr(st, key) for key in (
-            'f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files',
-            'f_flag', 'f_frsize', 'f_namemax')}
+        return {key: getattr(st, key) for key in dir(st) if key.startswith('f_')}
 
     def create(self, path, mode, fi=None):
         return os.open(self.real(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
