@@ -3,18 +3,14 @@
 #include "Version.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 // The program itself, run as a script runs it: no window, no display in its
 // environment at all, its settings pointing at a sandbox share, its workspace in the
@@ -45,18 +41,88 @@ private:
     {
         return name.isEmpty() ? m_box->dir.path() : m_box->dir.filePath(name);
     }
-    QString expand(QString text) const;
-    // A copy of the program in a folder of its own, beside stand-ins for its tools.
-    QString programWith(const QHash<QString, QByteArray> &tools);
+    // @BOX@: the sandbox, @PROG@: the build folder, @FTP@: the FTP server.
+    QString expand(QString text) const
+    {
+        return text.replace("@BOX@", box())
+            .replace("@PROG@", programFolder())
+            .replace("@FTP@", m_ftp ? m_ftp->host() : QString());
+    }
+    // NAME=value in the environment; @CONF@=text: the settings file's end; @WEB@, @FTP@:
+    // nginx or pyftpdlib serving the share, started.
+    void setUp(const QStringList &variables)
+    {
+        for (const QString &pair : variables) {
+            const QString name = pair.section('=', 0, 0);
+            QString value = pair.section('=', 1);
+            if (value == "@WEB@") {
+                QVERIFY(QDir().mkpath(box("tls")));
+                m_web =
+                    std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
+                QVERIFY2(m_web->start(), qPrintable(m_web->error()));
+                m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
+                value = m_web->url();
+            } else if (value == "@FTP@" && !m_ftp) {
+                m_ftp = std::make_unique<FtpServer>(box());
+                QVERIFY(m_ftp->start());
+            }
+            if (name == "@CONF@")
+                writeFile(box("config/brindlewick/brindlewick.conf"),
+                          "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
+            else
+                m_env.insert(name, expand(value));
+        }
+    }
+    // A copy of the program in a folder of its own, beside a stand-in for pdftk.
+    QString programWith(const QByteArray &pdftk)
+    {
+        const QString real = programFolder() + "/brindlewick";
+        const QString program = box("program/brindlewick");
+        QDir().mkpath(box("program"));
+        // A hard link where it can be had: the program is large.
+        if (::link(QFile::encodeName(real).constData(), QFile::encodeName(program).constData()))
+            QFile::copy(real, program);
+        standInTools(box("program"), {{"pdftk", pdftk}});
+        return program;
+    }
     // modify: run in the child before the program (a signal ignored, a stream replaced).
     void start(QProcess &p, const QStringList &arguments, const QString &program = QString(),
-               const std::function<void()> &modify = {});
+               const std::function<void()> &modify = {})
+    {
+        p.setChildProcessModifier([modify] {
+            ::signal(SIGPIPE, SIG_DFL); // as a shell starts it, whatever the test runner does
+            if (modify)
+                modify();
+        });
+        p.setProcessEnvironment(m_env);
+        p.setWorkingDirectory(box());
+        p.start(program.isEmpty() ? programFolder() + "/brindlewick" : program, arguments);
+    }
     Result run(const QStringList &arguments, const QByteArray &input = QByteArray(),
-               const QString &program = QString());
+               const QString &program = QString())
+    {
+        QProcess p;
+        start(p, arguments, program);
+        p.write(input);
+        p.closeWriteChannel();
+        const bool ended = p.waitForFinished(EventBound);
+        p.kill();
+        p.waitForFinished();
+        return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                p.readAllStandardOutput(), p.readAllStandardError()};
+    }
     // Nothing of a build is left: no draft beside the output, no workspace.
-    void nothingLeftBehind();
+    void nothingLeftBehind()
+    {
+        const QStringList hidden =
+            QDir(box()).entryList(QStringList{".*"}, QDir::Files | QDir::Hidden | QDir::System);
+        QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(", "))); // drafts are hidden
+        QVERIFY(!QFileInfo::exists(m_box->workspace()));
+    }
 
     std::unique_ptr<Sandbox> m_box;
+    std::unique_ptr<FtpServer> m_ftp;
+    std::unique_ptr<NginxServer> m_web;
     QProcessEnvironment m_env;
     qint64 m_stray = 0; // a tool that should be gone by the end of the test
 };
@@ -72,16 +138,15 @@ void TestCommandLine::init()
     // The Metric edition lacks one sheet, so that the edition shows in the outcome.
     QVERIFY(QFile::remove(box("Geod/PDF Metric Sheet/M_GSID_200.pdf")));
     QVERIFY(QDir().mkpath(box("config/brindlewick")));
-    writeFile(box("config/brindlewick/brindlewick.conf"),
-              "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n");
+    setUp({"@CONF@="});
     writeFile(box("out.pdf"), OldOutput);
 
     m_env = QProcessEnvironment::systemEnvironment();
-    for (const char *name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "BRINDLEWICK_SHARE_DIR",
-          "BRINDLEWICK_FTP_HOST", "BRINDLEWICK_FTP_CONNECTIONS", "BRINDLEWICK_FTP_MODE",
-          "BRINDLEWICK_WEB_URL", "BRINDLEWICK_CA_FILE"})
-        m_env.remove(name);
+    for (const QString &name : m_env.keys()) {
+        if (name.startsWith("BRINDLEWICK_") || name.endsWith("DISPLAY") ||
+            name == "QT_QPA_PLATFORM")
+            m_env.remove(name);
+    }
     m_env.insert("XDG_CONFIG_HOME", box("config"));
     m_env.insert("XDG_CONFIG_DIRS", box("no-system"));
     m_env.insert("TMPDIR", box());
@@ -91,62 +156,10 @@ void TestCommandLine::cleanup()
 {
     // A tool a failed test left running must not outlive it.
     if (m_stray > 0)
-        ::kill(pid_t(m_stray), SIGKILL);
-    m_stray = 0;
+        ::kill(pid_t(std::exchange(m_stray, 0)), SIGKILL);
+    m_ftp.reset();
+    m_web.reset();
     m_box.reset();
-}
-
-QString TestCommandLine::expand(QString text) const
-{
-    return text.replace("@BOX@", box()).replace("@PROG@", programFolder());
-}
-
-QString TestCommandLine::programWith(const QHash<QString, QByteArray> &tools)
-{
-    const QString folder = box("program");
-    if (!QDir().mkpath(folder))
-        return QString();
-    const QString program = folder + "/brindlewick";
-    // A hard link where it can be had: the program is large.
-    if (::link(QFile::encodeName(programFolder() + "/brindlewick").constData(),
-               QFile::encodeName(program).constData()) != 0 &&
-        !QFile::copy(programFolder() + "/brindlewick", program))
-        return QString();
-    standInTools(folder, tools);
-    return program;
-}
-
-void TestCommandLine::start(QProcess &p, const QStringList &arguments, const QString &program,
-                            const std::function<void()> &modify)
-{
-    p.setChildProcessModifier([modify] {
-        ::signal(SIGPIPE, SIG_DFL); // as a shell starts it, whatever the test runner does
-        if (modify)
-            modify();
-    });
-    p.setProcessEnvironment(m_env);
-    p.setWorkingDirectory(box());
-    p.start(program.isEmpty() ? programFolder() + "/brindlewick" : program, arguments);
-}
-
-TestCommandLine::Result TestCommandLine::run(const QStringList &arguments, const QByteArray &input,
-                                             const QString &program)
-{
-    QProcess p;
-    start(p, arguments, program);
-    p.write(input);
-    p.closeWriteChannel();
-    Result r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    if (p.exitStatus() == QProcess::NormalExit)
-        r.status = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
 }
 
 // The line is among them; one that ends in ": " (a cause in another's words) begins one.
@@ -157,22 +170,12 @@ static bool saysLine(const QStringList &said, const QString &line)
                                : said.contains(line);
 }
 
-void TestCommandLine::nothingLeftBehind()
-{
-    const QStringList hidden =
-        QDir(box()).entryList(QStringList{".*"}, QDir::Files | QDir::Hidden | QDir::System);
-    QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(", "))); // drafts are hidden
-    QVERIFY(!QFileInfo::exists(m_box->workspace()));
-}
-
 void TestCommandLine::exitStatus_data()
 {
     QTest::addColumn<QByteArray>("list");       // list.txt, or standard input; null: none
     QTest::addColumn<QStringList>("arguments"); // @BOX@: the sandbox
-    // NAME=value; @CONF@: the settings file's end; @WEB@, @FTP@: nginx or pyftpdlib serving
-    // the share; @CLOSED@=folder: one no file can be made in
-    QTest::addColumn<QStringList>("variables");
-    QTest::addColumn<QByteArray>("pdftk"); // a stand-in's script; @PROG@: the real one's folder
+    QTest::addColumn<QStringList>("variables"); // setUp()
+    QTest::addColumn<QByteArray>("pdftk");      // a stand-in's script
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("told");       // a line of standard error
     QTest::addColumn<QByteArray>("missing"); // standard output
@@ -182,29 +185,28 @@ void TestCommandLine::exitStatus_data()
     const QStringList build{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf",
                             "@BOX@/list.txt"};
     const QStringList all{"ALDER FLAT", "CEDAR RIDGE", "ZULU POINT"};
-    const QStringList ftp{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=@FTP@"};
+    const QStringList none;
     const QString written =
         "brindlewick: The output file @BOX@/out.pdf was written with %1 of %2 data sheets.";
     // clang-format off
-    QTest::newRow("every sheet") << QByteArray("100 200,300") << build << QStringList{} << QByteArray() << 0 << "" << QByteArray() << all << 3;
-    QTest::newRow("some missing") << QByteArray("300 900 100 800") << build << QStringList{} << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("800\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 4;
+    // A setting the program does not know is told, and stops nothing.
+    QTest::newRow("every sheet, an unknown setting told") << QByteArray("100 200,300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all << 3;
+    QTest::newRow("some missing") << QByteArray("300 900 100 800") << build << none << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("800\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 4;
     QTest::newRow("from the web server") << QByteArray("100 200 300") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_WEB_URL=@WEB@"} << QByteArray() << 0 << "" << QByteArray() << all << 3;
-    QTest::newRow("Metric, long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--metric", "--report=report.json", "--output=out.pdf", "--", "list.txt"} << QStringList{} << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 3;
+    QTest::newRow("Metric, long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--metric", "--report=report.json", "--output=out.pdf", "--", "list.txt"} << none << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 3;
     // From standard input by the import's rules: a byte-order mark, commas and white space
     // of any kind, repeats weeded, no letters stripped ("GSID:400" is no GSID).
-    QTest::newRow("standard input") << QByteArray("\xEF\xBB\xBF" "300\r\n100,,100 Station 200\tGSID:400\n900") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf", "-"} << QStringList{} << QByteArray() << 1 << written.arg(3).arg(4) << QByteArray("900\n") << all << 4;
-    QTest::newRow("unknown setting told") << QByteArray("100 200 300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all << 3;
-    QTest::newRow("unreadable list") << QByteArray() << build << QStringList{} << QByteArray() << 2 << "brindlewick: Unable to read the file @BOX@/list.txt." << QByteArray() << QStringList{} << 0;
-    QTest::newRow("nothing fetched") << QByteArray("800 900") << build << QStringList{} << QByteArray() << 2 << "brindlewick: No data sheet could be fetched; no output file was written." << QByteArray("800\n900\n") << QStringList{} << 2;
-    QTest::newRow("no source set: never the samples") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR="} << QByteArray() << 2 << "brindlewick: No data-sheet source is set; no output file was written." << QByteArray() << QStringList{} << 0;
-    QTest::newRow("no source") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=127.0.0.1:1"} << QByteArray() << 2 << "brindlewick: Unable to locate either Network or FTP directories." << QByteArray() << QStringList{} << 1;
-    QTest::newRow("output not a PDF") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf.txt", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: Output file name must end in .pdf." << QByteArray() << QStringList{} << 1;
-    // Refused before a sheet is fetched (the FTP server's log has none), the list untouched.
-    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << ftp << QByteArray() << 2 << "brindlewick: The output folder @BOX@/nowhere does not exist." << QByteArray() << QStringList{} << 1;
-    QTest::newRow("output folder closed") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/closed/out.pdf", "@BOX@/list.txt"} << (ftp + QStringList{"@CLOSED@=closed"}) << QByteArray() << 2 << "brindlewick: The output folder @BOX@/closed cannot be written: permission was denied." << QByteArray() << QStringList{} << 1;
-    QTest::newRow("merge fails, its words told") << QByteArray("100 200") << build << QStringList{} << QByteArray("printf 'broken\\nat page 2\\n' >&2\nexit 3\n") << 2 << "at page 2" << QByteArray() << QStringList{} << 2;
-    QTest::newRow("report folder missing: no build") << QByteArray("100") << QStringList{"--report", "@BOX@/nowhere/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray() << 2 << "brindlewick: The report file @BOX@/nowhere/r.json cannot be written (the folder does not exist); no output file was written." << QByteArray() << QStringList{} << 0;
-    QTest::newRow("report gone by the end") << QByteArray("100") << QStringList{"--report", "@BOX@/config/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << QStringList{} << QByteArray("rm -rf '@BOX@/config'\nexec '@PROG@/pdftk' \"$@\"\n") << 3 << "brindlewick: The report file @BOX@/config/r.json could not be written: the folder does not exist." << QByteArray() << QStringList{"ZULU POINT"} << 1;
+    QTest::newRow("standard input") << QByteArray("\xEF\xBB\xBF" "300\r\n100,,100 Station 200\tGSID:400\n900") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf", "-"} << none << QByteArray() << 1 << written.arg(3).arg(4) << QByteArray("900\n") << all << 4;
+    QTest::newRow("unreadable list") << QByteArray() << build << none << QByteArray() << 2 << "brindlewick: Unable to read the file @BOX@/list.txt." << QByteArray() << none << 0;
+    QTest::newRow("nothing fetched") << QByteArray("800 900") << build << none << QByteArray() << 2 << "brindlewick: No data sheet could be fetched; no output file was written." << QByteArray("800\n900\n") << none << 2;
+    QTest::newRow("no source set: never the samples") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR="} << QByteArray() << 2 << "brindlewick: No data-sheet source is set; no output file was written." << QByteArray() << none << 0;
+    // The message's details are told too.
+    QTest::newRow("no source answers") << QByteArray("100") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=127.0.0.1:1"} << QByteArray() << 2 << "Could not connect to the FTP server 127.0.0.1:1: Connection refused." << QByteArray() << none << 1;
+    QTest::newRow("output not a PDF") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf.txt", "@BOX@/list.txt"} << none << QByteArray() << 2 << "brindlewick: Output file name must end in .pdf." << QByteArray() << none << 1;
+    // Refused before a sheet is fetched (the FTP server's log has none).
+    QTest::newRow("output folder missing") << QByteArray("100") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/nowhere/out.pdf", "@BOX@/list.txt"} << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_FTP_HOST=@FTP@"} << QByteArray() << 2 << "brindlewick: The output folder @BOX@/nowhere does not exist." << QByteArray() << none << 1;
+    QTest::newRow("report folder missing: no build") << QByteArray("100") << QStringList{"--report", "@BOX@/nowhere/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << none << QByteArray() << 2 << "brindlewick: The report file @BOX@/nowhere/r.json cannot be written (the folder does not exist); no output file was written." << QByteArray() << none << 0;
+    QTest::newRow("report gone by the end") << QByteArray("100") << QStringList{"--report", "@BOX@/config/r.json", "-o", "@BOX@/out.pdf", "@BOX@/list.txt"} << none << QByteArray("rm -rf '@BOX@/config'\nexec '@PROG@/pdftk' \"$@\"\n") << 3 << "brindlewick: The report file @BOX@/config/r.json could not be written: the folder does not exist." << QByteArray() << QStringList{"ZULU POINT"} << 1;
     // clang-format on
 }
 
@@ -219,40 +221,12 @@ void TestCommandLine::exitStatus()
     QFETCH(QByteArray, missing);
     QFETCH(QStringList, names);
     QFETCH(int, requested);
-
     if (!list.isNull())
         writeFile(box("list.txt"), list);
-    std::unique_ptr<NginxServer> web;
-    std::unique_ptr<FtpServer> server;
-    std::unique_ptr<ClosedFolder> closed;
-    for (const QString &pair : std::as_const(variables)) {
-        const QString name = pair.section('=', 0, 0);
-        const QString value = expand(pair.section('=', 1));
-        if (name == "@CONF@")
-            writeFile(box("config/brindlewick/brindlewick.conf"),
-                      "[Sources]\nShareDir=" + box("Geod").toUtf8() + "\n" + value.toUtf8());
-        else if (value == "@WEB@") {
-            QVERIFY(QDir().mkpath(box("tls")));
-            web = std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
-            QVERIFY2(web->start(), qPrintable(web->error()));
-            m_env.insert(name, web->url());
-            m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
-        } else if (value == "@FTP@") {
-            server = std::make_unique<FtpServer>(box());
-            QVERIFY(server->start());
-            m_env.insert(name, server->host());
-        } else if (name == "@CLOSED@") {
-            closed = std::make_unique<ClosedFolder>(box(value));
-            if (!closed->error().isEmpty())
-                QSKIP(qPrintable(closed->error()));
-        } else
-            m_env.insert(name, value);
-    }
-    const QString program =
-        pdftk.isEmpty() ? QString() : programWith({{"pdftk", expand(pdftk).toUtf8()}});
-    arguments.replaceInStrings("@BOX@", box());
-
-    const Result r = run(arguments, arguments.contains("-") ? list : QByteArray(), program);
+    setUp(variables);
+    const QString program = pdftk.isEmpty() ? QString() : programWith(expand(pdftk).toUtf8());
+    const Result r = run(arguments.replaceInStrings("@BOX@", box()),
+                         arguments.contains("-") ? list : QByteArray(), program);
     const QStringList said = QString::fromLocal8Bit(r.err).split('\n');
     QVERIFY2(r.status == status, r.err.constData());
     QCOMPARE(r.out, missing);
@@ -261,8 +235,8 @@ void TestCommandLine::exitStatus()
         QCOMPARE(readFile(box("out.pdf")), OldOutput);
     else
         QCOMPARE(stationNamesOf(box("out.pdf")), names);
-    if (server && names.isEmpty()) // refused before anything was fetched
-        QCOMPARE(server->retrieved(), QStringList());
+    if (m_ftp && names.isEmpty()) // refused before anything was fetched
+        QCOMPARE(m_ftp->retrieved(), QStringList());
     nothingLeftBehind();
 
     // The closing line, and the report file where there is one, tell the same.
@@ -311,12 +285,9 @@ void TestCommandLine::progress()
     }
     writeSheets(box("Geod"), stations);
     writeFile(box("list.txt"), list);
-    // script(1) gives the program a terminal.
-    const QString script = QStandardPaths::findExecutable("script");
-    if (terminal && script.isEmpty())
-        QSKIP("script(1) is not installed");
+    // script(1) (Debian's essential bsdutils) gives the program a terminal.
     const QString command = "'" + programFolder() + "/brindlewick' -o out.pdf list.txt 2>&1";
-    const Result r = terminal ? run({"-qec", command, "/dev/null"}, QByteArray(), script)
+    const Result r = terminal ? run({"-qec", command, "/dev/null"}, QByteArray(), "script")
                               : run({"-o", "out.pdf", "list.txt"});
     QCOMPARE(r.status, 0);
     // The time left is told once the pace is known, which a slow machine may reach.
@@ -337,12 +308,10 @@ void TestCommandLine::signalStopsTheBuild_data()
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<int>("status");
     // clang-format off
-    QTest::newRow("SIGINT") << 0 << true << 0 << int(SIGINT) << 130;
-    QTest::newRow("SIGTERM") << 0 << true << 0 << int(SIGTERM) << 143;
     QTest::newRow("SIGHUP") << 0 << true << 0 << int(SIGHUP) << 129;
     QTest::newRow("SIGHUP under nohup, then SIGTERM") << 0 << true << int(SIGHUP) << int(SIGTERM) << 143;
-    QTest::newRow("standard output full, the output written") << 1 << true << 0 << int(SIGTERM) << 143;
-    QTest::newRow("standard error full, the build running") << 2 << true << 0 << int(SIGINT) << 130;
+    QTest::newRow("standard output full, the output written: SIGTERM") << 1 << true << 0 << int(SIGTERM) << 143;
+    QTest::newRow("standard error full, the build running: SIGINT") << 2 << true << 0 << int(SIGINT) << 130;
     QTest::newRow("standard error's reader gone: SIGPIPE") << 2 << false << 0 << 0 << 141;
     // clang-format on
 }
@@ -356,8 +325,8 @@ void TestCommandLine::signalStopsTheBuild()
     QFETCH(int, status);
     // A merge that never ends by itself: it says who it is, and waits to be killed.
     const QByteArray pidFile = QFile::encodeName(box("pdftk.pid"));
-    const QString program = programWith({{"pdftk", "echo $$ > " + pidFile + ".new\nmv " + pidFile +
-                                                       ".new " + pidFile + "\nexec sleep 600\n"}});
+    const QString program = programWith("echo $$ > " + pidFile + ".new\nmv " + pidFile + ".new " +
+                                        pidFile + "\nexec sleep 600\n");
     // A thousand GSIDs the share lacks fill the pipe several times over.
     QByteArray list = "100 200 300\n";
     for (int i = 0; stream == 1 && i < 1000; ++i)
@@ -419,7 +388,7 @@ void TestCommandLine::signalStopsTheBuild()
 void TestCommandLine::withoutABuild_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("variables"); // @FTP@: a server
+    QTest::addColumn<QStringList>("variables"); // setUp()
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("out"); // lines standard output holds (saysLine)
     QTest::addColumn<QString>("err");     // standard error, whole; null: not looked at
@@ -466,17 +435,13 @@ void TestCommandLine::withoutABuild()
     QFETCH(QStringList, out);
     QFETCH(QString, err);
     writeFile(box("-list.txt"), "100");
-    FtpServer server(box());
-    QVERIFY(!variables.join(' ').contains("@FTP@") || server.start());
-    const auto fill = [&](QString text) { return expand(text.replace("@FTP@", server.host())); };
-    for (const QString &pair : std::as_const(variables))
-        m_env.insert(pair.section('=', 0, 0), fill(pair.section('=', 1)));
+    setUp(variables);
     const Result r = run(arguments);
     QVERIFY2(r.status == status, r.err.constData());
     QVERIFY(err.isNull() || QString::fromLocal8Bit(r.err) == err);
     const QStringList said = QString::fromLocal8Bit(r.out).split('\n');
     for (const QString &line : std::as_const(out))
-        QVERIFY2(saysLine(said, fill(line)), qPrintable(fill(line) + "\n" + r.out));
+        QVERIFY2(saysLine(said, expand(line)), qPrintable(expand(line) + "\n" + r.out));
     QVERIFY(err.isNull() || !QFileInfo::exists(m_box->workspace())); // the window keeps its own
 }
 

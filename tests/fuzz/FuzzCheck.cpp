@@ -37,18 +37,10 @@ QString shown(QStringView text)
     return out + '"';
 }
 
-QString utf8Text(const uint8_t *data, size_t size)
+void addAndCheck(StationList &list, const QStringList &added)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-}
-
-bool isControl(QChar c)
-{
-    return c.unicode() < 0x20 || c.unicode() == 0x7f;
-}
-
-void checkStationList(const StationList &list, const QStringList &added)
-{
+    list.addAll(added);
+    list.updateCount();
     const QStringList &entries = list.entries();
     FUZZ_CHECK(entries.size() <= StationList::MaxEntries, QString::number(entries.size()));
     // Strictly ascending: ordered, and no entry twice.

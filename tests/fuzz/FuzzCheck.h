@@ -17,12 +17,18 @@ class StationList;
 QString shown(QStringView text);
 
 // The fuzz input as text: UTF-8 (malformed sequences become U+FFFD).
-QString utf8Text(const uint8_t *data, size_t size);
+inline QString utf8Text(const uint8_t *data, size_t size)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+}
 
 // U+0000-U+001F and U+007F: never in an entry of the list nor in a file name.
-bool isControl(QChar c);
+inline bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
 
-// The list's properties: ordered by entryLess, no repeats, at most MaxEntries entries;
-// the entries added to it are in it, each a station number without a separator or a
-// control character.
-void checkStationList(const StationList &list, const QStringList &added);
+// Adds the entries to the list as the window does, and checks the list's properties:
+// ordered by entryLess, no repeats, at most MaxEntries entries; the entries added are in
+// it, each a station number without a separator or a control character.
+void addAndCheck(StationList &list, const QStringList &added);

@@ -1,5 +1,5 @@
 // A list file, imported: what importEntries adds, merged into the list and weeded as
-// the window does, leaves a list with the list's properties (checkStationList), full
+// the window does, leaves a list with the list's properties (addAndCheck), full
 // only at its limit; importing the same file again adds nothing.
 #include "FuzzCheck.h"
 #include "stations/InputFile.h"
@@ -24,8 +24,7 @@ const StationList &startingList(const uint8_t *data, size_t size)
         for (int i = 1; i <= StationList::MaxEntries - 8; ++i)
             entries << QString::number(i);
         StationList list;
-        list.addAll(entries);
-        list.updateCount();
+        addAndCheck(list, entries);
         return list;
     }();
     return size >= 2 && data[0] == 1 && data[1] == 2 ? nearlyFull : empty;
@@ -51,9 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const qsizetype before = list.count();
     const ImportedEntries imported = import(data, size, list);
     FUZZ_CHECK(imported, imported.error);
-    list.addAll(imported.entries);
-    list.updateCount();
-    checkStationList(list, imported.entries);
+    addAndCheck(list, imported.entries);
     FUZZ_CHECK(list.count() == before + imported.entries.size(), QString::number(list.count()));
     FUZZ_CHECK(!imported.full || list.count() == StationList::MaxEntries,
                QString::number(list.count()));

@@ -36,20 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = utf8Text(data, size);
     const QStringList entries = pasteEntries(text);
     const QStringList expected = slowPasteEntries(text);
-    qsizetype i = 0;
-    while (i < entries.size() && i < expected.size() && entries[i] == expected[i])
-        ++i;
-    FUZZ_CHECK(entries == expected, QString("entry %1: %2, expected %3")
-                                        .arg(i)
-                                        .arg(shown(entries.value(i)), shown(expected.value(i))));
+    FUZZ_CHECK(entries == expected,
+               shown(entries.join('|')) + ", expected " + shown(expected.join('|')));
     StationList list;
     EntryBatch batch(list);
     for (const QString &entry : entries) {
         if (!batch.offer(entry))
             break;
     }
-    list.addAll(batch.entries());
-    list.updateCount();
-    checkStationList(list, batch.entries());
+    addAndCheck(list, batch.entries());
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QTest>
 
@@ -13,20 +12,10 @@ class TestInstall : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void installedProgramRunsFromItsOwnFolder();
-    void desktopFilesValidate();
+    void installedProgramAndDesktopFiles();
     void debianPackageInstallsAndRuns();
 
 private:
-    struct Run {
-        int exitCode = -1;
-        QString output;
-    };
-    static Run run(const QString &program, const QStringList &args, int timeoutMs = 120000);
-    // Starts the program as a user would, and reports whether its window came up.
-    static void startsAndShowsItsWindow(const QString &launcher,
-                                        const QProcessEnvironment &extra = {});
-
     QTemporaryDir m_prefix;
     // Left in the build's demo folder while the test installs and packages it, as a
     // demo's output or a user's file would be: none may reach the install.
@@ -35,46 +24,46 @@ private:
                                    "/demo/geod/PDF Single Sheet/GSID_1.pdf"};
 };
 
-TestInstall::Run TestInstall::run(const QString &program, const QStringList &args, int timeoutMs)
+// Runs a tool to its end: what it said, after "failed: " when it did not end with status 0.
+static QString run(const QString &program, const QStringList &args,
+                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setProcessEnvironment(env);
     p.start(program, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {-1, QString::fromLocal8Bit(p.readAll()) + "\n(timed out)"};
-    }
-    const int code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return {code, QString::fromLocal8Bit(p.readAll())};
+    const bool ended = p.waitForFinished(EventBound);
+    p.kill();
+    p.waitForFinished();
+    const bool ok = ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return (ok ? "" : "failed: ") + QString::fromLocal8Bit(p.readAll());
 }
 
-void TestInstall::startsAndShowsItsWindow(const QString &launcher, const QProcessEnvironment &extra)
+static bool ran(const QString &said)
 {
-    QProcess p;
+    return !said.startsWith("failed: ");
+}
+
+// Starts the program as a user would: its window comes up, and not a word of warning of
+// ours is said (the package's own settings file among those it reads).
+static void showsItsWindow(const QString &launcher, const QProcessEnvironment &extra = {})
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(extra);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("BRINDLEWICK_EXIT_WHEN_SHOWN", "1");
-    p.setProcessEnvironment(env);
-    p.start(launcher, {});
-    QVERIFY2(p.waitForFinished(60000), qPrintable(launcher));
-    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-    // Not a word of warning of ours: the package's own settings file among those it reads.
-    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && out == "shown\n" &&
-                 !err.contains("brindlewick:"),
-             qPrintable(out + err));
+    const QString said = run(launcher, {}, env);
+    QVERIFY2(ran(said) && said.contains("shown\n") && !said.contains("brindlewick:"),
+             qPrintable(said));
 }
 
 void TestInstall::initTestCase()
 {
-    QVERIFY(m_prefix.isValid());
     for (const QString &stray : m_strays)
         writeFile(stray, "stray");
-    const Run install =
+    const QString said =
         run(CMAKE_COMMAND, {"--install", BRINDLEWICK_BUILD_DIR, "--prefix", m_prefix.path()});
-    QVERIFY2(install.exitCode == 0, qPrintable(install.output));
+    QVERIFY2(m_prefix.isValid() && ran(said), qPrintable(said));
 }
 
 void TestInstall::cleanupTestCase()
@@ -83,65 +72,53 @@ void TestInstall::cleanupTestCase()
         QFile::remove(stray);
 }
 
-void TestInstall::installedProgramRunsFromItsOwnFolder()
+void TestInstall::installedProgramAndDesktopFiles()
 {
     const QDir prefix(m_prefix.path());
     const QString folder = prefix.filePath("lib/brindlewick/");
     QVERIFY(QFileInfo(folder + "brindlewick").isExecutable());
     // What is the same on every architecture lies in share/, the program folder links to it.
-    QCOMPARE(QFileInfo(folder + "Brindlewick.hlp").symLinkTarget(),
-             prefix.filePath("share/brindlewick/Brindlewick.hlp"));
-    QVERIFY(QFileInfo(folder + "Brindlewick.hlp").isFile());
-    QCOMPARE(QFileInfo(folder + "demo").symLinkTarget(), prefix.filePath("share/brindlewick/demo"));
+    const std::pair<QString, QString> links[] = {
+        {folder + "Brindlewick.hlp", prefix.filePath("share/brindlewick/Brindlewick.hlp")},
+        {folder + "demo", prefix.filePath("share/brindlewick/demo")},
+        {folder + "pdftk", QFileInfo(PDFTK_PATH).absoluteFilePath()},
+        {folder + "pdftotext", QFileInfo(PDFTOTEXT_PATH).absoluteFilePath()},
+        {prefix.filePath("bin/brindlewick"), folder + "brindlewick"}};
+    for (const auto &[link, target] : links) {
+        QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+        QVERIFY2(QFileInfo(link).exists(), qPrintable(link));
+    }
     QCOMPARE(QDir(folder + "demo").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              (QStringList{"geod", "sample-gsids.txt"}));
-    QCOMPARE(QFileInfo(folder + "pdftk").symLinkTarget(), QFileInfo(PDFTK_PATH).absoluteFilePath());
-    QCOMPARE(QFileInfo(folder + "pdftotext").symLinkTarget(),
-             QFileInfo(PDFTOTEXT_PATH).absoluteFilePath());
-    QCOMPARE(QDir(folder + "demo/geod/PDF Single Sheet").entryList(QDir::Files).size(), 25);
-    QCOMPARE(QDir(folder + "demo/geod/PDF Metric Sheet").entryList(QDir::Files).size(), 25);
+    for (const char *edition : {"demo/geod/PDF Single Sheet", "demo/geod/PDF Metric Sheet"})
+        QCOMPARE(QDir(folder + edition).entryList(QDir::Files).size(), 25);
     QVERIFY(!QFileInfo::exists(folder + "demo/geod/.generated"));
-    QCOMPARE(QFileInfo(prefix.filePath("bin/brindlewick")).symLinkTarget(), folder + "brindlewick");
-
     const QImage icon(prefix.filePath("share/icons/hicolor/48x48/apps/brindlewick.png"));
     QCOMPARE(icon.size(), QSize(48, 48));
-
     // Through the bin/ link: the program must find its sample share in its real folder.
-    startsAndShowsItsWindow(prefix.filePath("bin/brindlewick"));
-}
+    showsItsWindow(prefix.filePath("bin/brindlewick"));
 
-void TestInstall::desktopFilesValidate()
-{
-    const QDir prefix(m_prefix.path());
     const QString desktop =
         prefix.filePath("share/applications/org.example.oxlade.brindlewick.desktop");
     const QString metainfo =
         prefix.filePath("share/metainfo/org.example.oxlade.brindlewick.metainfo.xml");
-    const Run entry = run("desktop-file-validate", {desktop});
-    QVERIFY2(entry.exitCode == 0 && entry.output.trimmed().isEmpty(), qPrintable(entry.output));
-    const Run info = run("appstreamcli", {"validate", "--no-net", metainfo});
-    QVERIFY2(info.exitCode == 0, qPrintable(info.output));
-
-    QFile file(metainfo);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("<release version=\"1.3.1\""));
+    QCOMPARE(run("desktop-file-validate", {desktop}).trimmed(), QString());
+    const QString info = run("appstreamcli", {"validate", "--no-net", metainfo});
+    QVERIFY2(ran(info), qPrintable(info));
+    QVERIFY(readFile(metainfo).contains("<release version=\"1.3.1\""));
 
     // As a desktop sees the install (its databases made as the package's triggers make
     // them): offered for GSID lists, never the default for every plain text file.
-    QVERIFY(run("update-mime-database", {prefix.filePath("share/mime")}).exitCode == 0);
-    QVERIFY(run("update-desktop-database", {prefix.filePath("share/applications")}).exitCode == 0);
+    QVERIFY(ran(run("update-mime-database", {prefix.filePath("share/mime")})));
+    QVERIFY(ran(run("update-desktop-database", {prefix.filePath("share/applications")})));
     QTemporaryDir home;
-    QProcess gio;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("PATH", prefix.filePath("bin") + ':' + env.value("PATH"));
     env.insert("XDG_DATA_DIRS", prefix.filePath("share"));
     for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
         env.insert(name, home.path());
-    gio.setProcessEnvironment(env);
     const auto defaultFor = [&](const QString &type) {
-        gio.start("gio", {"mime", type});
-        gio.waitForFinished();
-        return QString::fromUtf8(gio.readAllStandardOutput()).section('\n', 0, 0);
+        return run("gio", {"mime", type}, env).section('\n', 0, 0);
     };
     QCOMPARE(defaultFor("text/plain"), "No default applications for “text/plain”");
     QCOMPARE(defaultFor("text/x-gsid-list"), "Default application for “text/x-gsid-list”: "
@@ -152,44 +129,38 @@ void TestInstall::debianPackageInstallsAndRuns()
 {
     QTemporaryDir out;
     QTemporaryDir root;
-    const Run pack = run(CPACK_COMMAND, {"-G", "DEB", "-B", out.path(), "--config",
-                                         QString(BRINDLEWICK_BUILD_DIR) + "/CPackConfig.cmake"});
-    QVERIFY2(pack.exitCode == 0, qPrintable(pack.output));
+    const QString pack =
+        run(CPACK_COMMAND, {"-G", "DEB", "-B", out.path(), "--config",
+                            QString(BRINDLEWICK_BUILD_DIR) + "/CPackConfig.cmake"});
+    QVERIFY2(ran(pack), qPrintable(pack));
     const QStringList debs = QDir(out.path()).entryList({"*.deb"}, QDir::Files);
     QCOMPARE(debs.size(), 1);
-    const QString deb = QDir(out.path()).filePath(debs.first());
-
-    const Run fields = run("dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
-    QVERIFY2(fields.exitCode == 0, qPrintable(fields.output));
-    QVERIFY(fields.output.contains("Package: brindlewick"));
-    QVERIFY(fields.output.contains("Version: 1.3.1-1"));
-    QVERIFY(fields.output.contains("pdftk-java"));
+    const QString deb = out.filePath(debs.first());
+    const QString fields = run("dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
+    for (const char *field : {"Package: brindlewick\n", "Version: 1.3.1-1\n", "pdftk-java"})
+        QVERIFY2(fields.contains(field), qPrintable(fields));
+    QCOMPARE(run("dpkg-deb", {"-I", deb, "conffiles"}).trimmed(),
+             "/etc/xdg/brindlewick/brindlewick.conf");
     // Built from named files: nothing else the build folder holds.
-    const Run contents = run("dpkg-deb", {"-c", deb});
-    QCOMPARE(contents.exitCode, 0);
-    QVERIFY(contents.output.contains("./usr/share/brindlewick/demo/sample-gsids.txt"));
-    QCOMPARE(contents.output.count(".pdf\n"), 50);
+    const QString contents = run("dpkg-deb", {"-c", deb});
+    QVERIFY(contents.contains("./usr/share/brindlewick/demo/sample-gsids.txt"));
+    QCOMPARE(contents.count(".pdf\n"), 50);
     for (const char *stray : {"sample-gsids.pdf", "GSID_1.pdf"})
-        QVERIFY2(!contents.output.contains(stray), stray);
-        // Debian's own checks, to the last remark: each override says why it holds. Not
-        // for the sanitizer build, which no package is ever made from (its program has no
-        // checked buffers of glibc's own, for one).
-#if !BRINDLEWICK_SANITIZED
-    Run lintian = run("lintian", {"--pedantic", "-I", deb});
-    lintian.output.remove("running with root privileges is not recommended!");
-    QVERIFY2(lintian.exitCode == 0 && lintian.output.trimmed().isEmpty(),
-             qPrintable(lintian.output));
-#endif
-    const Run conffiles = run("dpkg-deb", {"-I", deb, "conffiles"});
-    QCOMPARE(conffiles.output.trimmed(), "/etc/xdg/brindlewick/brindlewick.conf");
+        QVERIFY2(!contents.contains(stray), stray);
+    // Debian's own checks, to the last remark: each override says why it holds. Not for the
+    // sanitizer build, which no package is ever made from (its program has no checked
+    // buffers of glibc's own, for one).
+    if (!BRINDLEWICK_SANITIZED)
+        QCOMPARE(run("lintian", {"--pedantic", "-I", deb})
+                     .remove("running with root privileges is not recommended!")
+                     .trimmed(),
+                 QString());
 
-    const Run unpack = run("dpkg", {"-x", deb, root.path()});
-    QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+    QVERIFY(ran(run("dpkg", {"-x", deb, root.path()})));
     const QDir usr(root.filePath("usr"));
     QVERIFY(QFileInfo(usr.filePath("share/man/man1/brindlewick.1.gz")).isFile());
     QCOMPARE(QFile::symLinkTarget(usr.filePath("lib/brindlewick/pdftk")),
              usr.filePath("bin/pdftk")); // relative: ../../bin/pdftk
-
     // Pointed at a share outside its folder through the user's settings file; its own
     // sample share is gone, and the FTP server cannot be reached, so only that share
     // lets it start.
@@ -202,7 +173,7 @@ void TestInstall::debianPackageInstallsAndRuns()
     QProcessEnvironment env;
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("XDG_CONFIG_DIRS", root.filePath("etc/xdg"));
-    startsAndShowsItsWindow(usr.filePath("bin/brindlewick"), env);
+    showsItsWindow(usr.filePath("bin/brindlewick"), env);
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

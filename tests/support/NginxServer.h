@@ -1,32 +1,24 @@
 #pragma once
 
-#include "TestCertificates.h"
-
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
+#include "TestSupport.h"
 
 // A real nginx on 127.0.0.1 serving root at https://127.0.0.1:<port>/geod/ over TLS and
 // HTTP/2, with the given certificates, as an administrator would (README's location). It
 // runs without root and without its master process, from a configuration, log and temporary
 // folder of its own; the system's service is never touched. Its access log tells each
 // request's connection and protocol.
-class NginxServer {
+class NginxServer : public ServerProcess {
 public:
     NginxServer(QString root, TestCertificates certificates)
         : m_root(std::move(root)), m_certificates(std::move(certificates))
     {
     }
     ~NginxServer() { stop(); }
-    NginxServer(const NginxServer &) = delete;
-    NginxServer &operator=(const NginxServer &) = delete;
 
     // Returns once nginx listens (it writes its pid file then); false, with error(), when not.
     bool start();
-    void stop();
     // "https://127.0.0.1:<port>/geod/"
-    QString url() const;
-    QString error() const { return m_error; }
+    QString url() const { return QStringLiteral("https://127.0.0.1:%1/geod/").arg(port()); }
 
     struct Request {
         qint64 connection = 0; // nginx's serial number of the connection
@@ -41,7 +33,4 @@ private:
     QString m_root;
     TestCertificates m_certificates;
     QTemporaryDir m_dir;
-    quint16 m_port = 0;
-    QProcess m_process;
-    QString m_error;
 };

@@ -1,5 +1,6 @@
 #include "PdftkInfo.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 PdftkInfo PdftkInfo::read(const QByteArray &utf8)
@@ -26,16 +27,9 @@ QList<std::pair<QString, int>> PdftkInfo::bookmarks() const
 {
     QList<std::pair<QString, int>> marks;
     for (const Record &record : records) {
-        if (record.kind != "Bookmark")
-            continue;
-        std::pair<QString, int> mark;
-        for (const auto &[key, value] : record.fields) {
-            if (key == "BookmarkTitle")
-                mark.first = value;
-            else if (key == "BookmarkPageNumber")
-                mark.second = value.toInt();
-        }
-        marks << mark;
+        const QHash<QString, QString> field(record.fields.cbegin(), record.fields.cend());
+        if (record.kind == "Bookmark")
+            marks.append({field.value("BookmarkTitle"), field.value("BookmarkPageNumber").toInt()});
     }
     return marks;
 }

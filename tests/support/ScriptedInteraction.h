@@ -9,21 +9,33 @@
 // Stand-in for the user in tests: records every message and answers from a script.
 class ScriptedInteraction : public UserInteraction {
 public:
-    struct Message {
-        QString title;
-        QString text;
-        bool retryCancel = false;
-        QString details;
-        UserMessage::Icon icon = UserMessage::Critical;
+    struct Message : UserMessage {
+        bool retryCancel = false; // a Retry/Cancel question
     };
 
-    void showMessage(const UserMessage &message) override;
-    void showNotice(const QString &text) override;
-    bool askRetryCancel(const QString &text) override;
-    std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override;
-    std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override;
-    void showHelp(const QString &helpFile) override;
-    void end(int exitCode) override;
+    void showMessage(const UserMessage &m) override { messages.append({m, false}); }
+    void showNotice(const QString &text) override { notices << text; }
+    bool askRetryCancel(const QString &text) override
+    {
+        messages.append({UserMessage::error(text), true});
+        if (onRetryCancel)
+            onRetryCancel();
+        return !retryAnswers.isEmpty() && retryAnswers.takeFirst();
+    }
+    std::optional<QString> chooseOpenFile(const QString &title, const QString &fileName) override
+    {
+        return chooseFile(title, fileName);
+    }
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &startPath) override
+    {
+        return chooseFile(title, startPath);
+    }
+    void showHelp(const QString &helpFile) override { helpShown << helpFile; }
+    void end(int code) override
+    {
+        ended = true;
+        exitCode = code;
+    }
 
     // Answers for Retry/Cancel questions, used in order; Cancel when none is left.
     QList<bool> retryAnswers;
@@ -39,4 +51,12 @@ public:
     QStringList helpShown;
     bool ended = false;
     int exitCode = -1;
+
+private:
+    std::optional<QString> chooseFile(const QString &title, const QString &start)
+    {
+        dialogTitles << title;
+        dialogStarts << start;
+        return std::exchange(nextFile, std::nullopt);
+    }
 };

@@ -14,5 +14,6 @@ struct TestCertificates {
     explicit operator bool() const { return ok(); }
 };
 
-// Makes them in folder (which must exist), valid from now for two days.
+// Makes them in folder (which must exist), valid from now for two days: the server's
+// in one step, signed as it is made (openssl 3).
 TestCertificates makeTestCertificates(const QString &folder);

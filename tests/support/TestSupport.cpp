@@ -6,13 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <csignal>
 
 QString programFolder()
 {
@@ -21,15 +18,7 @@ QString programFolder()
 
 DataSheet station(const QString &gsid, const QString &name, const QString &county)
 {
-    DataSheet s;
-    s.gsid = gsid;
-    s.stationName = name;
-    s.county = county;
-    s.latitude = 39.1;
-    s.longitude = -76.9;
-    s.elevationMetres = 31.5;
-    s.description = {"Test mark."};
-    return s;
+    return {gsid, name, county, 39.1, -76.9, 31.5, {"Test mark."}};
 }
 
 void writeSheets(const QString &root, const QList<DataSheet> &stations)
@@ -37,12 +26,18 @@ void writeSheets(const QString &root, const QList<DataSheet> &stations)
     QVERIFY(writeSheetTree(root, stations));
 }
 
-QStringList pdfPages(const QString &pdf)
+static QByteArray outputOf(const QString &program, const QStringList &arguments)
 {
     QProcess p;
-    p.start("pdftotext", {"-q", "-layout", pdf, "-"});
+    p.start(program, arguments);
     p.waitForFinished(-1);
-    QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
+    return p.readAllStandardOutput();
+}
+
+QStringList pdfPages(const QString &pdf)
+{
+    QStringList pages = QString::fromUtf8(outputOf("pdftotext", {"-q", "-layout", pdf, "-"}))
+                            .split(QLatin1Char('\f'));
     if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
         pages.removeLast();
     return pages;
@@ -52,8 +47,7 @@ QStringList pdfPages(const QString &pdf)
 static QStringList printedAfter(const QString &pdf, const QString &label)
 {
     QStringList values;
-    const QStringList pages = pdfPages(pdf);
-    for (const QString &page : pages) {
+    for (const QString &page : pdfPages(pdf)) {
         const qsizetype at = page.indexOf(label);
         values << (at < 0 ? QString() : page.mid(at + label.size()).section('\n', 0, 0).trimmed());
     }
@@ -72,26 +66,25 @@ QStringList gsidsOf(const QString &pdf)
 
 QList<std::pair<QString, int>> bookmarksOf(const QString &pdf)
 {
-    QProcess p;
-    p.start("pdftk", {pdf, "dump_data_utf8"});
-    p.waitForFinished(-1);
-    return PdftkInfo::read(p.readAllStandardOutput()).bookmarks();
+    return PdftkInfo::read(outputOf("pdftk", {pdf, "dump_data_utf8"})).bookmarks();
 }
 
-QList<qint64> childProcesses()
+// The children of the process whose /proc folder is given.
+static QList<qint64> childrenIn(const QString &proc)
 {
     QList<qint64> children;
-    const QStringList tasks = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &task : tasks) {
-        QFile file("/proc/self/task/" + task + "/children");
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &pid : file.readAll().split(' ')) {
+    for (const QString &task : QDir(proc + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QByteArray &pid : readFile(proc + "/task/" + task + "/children").split(' ')) {
             if (!pid.trimmed().isEmpty())
                 children << pid.trimmed().toLongLong();
         }
     }
     return children;
+}
+
+QList<qint64> childProcesses()
+{
+    return childrenIn("/proc/self");
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -107,11 +100,6 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QString Sandbox::workspace() const
-{
-    return dir.filePath(QStringLiteral("DS~Temp-%1/").arg(::geteuid()));
-}
-
 Settings Sandbox::settings() const
 {
     Settings s;
@@ -122,116 +110,96 @@ Settings Sandbox::settings() const
     return s;
 }
 
-QString deadHost()
+// Each child before its parent: a server's sessions would outlive it with their clients.
+static void killTree(qint64 pid)
 {
-    return QStringLiteral("127.0.0.1:1");
+    for (const qint64 child : childrenIn(QStringLiteral("/proc/%1").arg(pid)))
+        killTree(child);
+    ::kill(pid_t(pid), SIGKILL);
+}
+
+void ServerProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    killTree(m_process.processId());
+    m_process.waitForFinished(-1);
+}
+
+bool ServerProcess::launch(const QString &program, const QStringList &arguments,
+                           const std::function<bool()> &ready)
+{
+    m_error.clear();
+    m_process.start(program, arguments);
+    const auto ended = [this] { return m_process.state() == QProcess::NotRunning; };
+    if (QTest::qWaitFor([&] { return ended() || ready(); }, EventBound) && !ended() &&
+        m_error.isEmpty())
+        return true;
+    if (m_error.isEmpty())
+        m_error = program + " did not come up: " + QString::fromLocal8Bit(m_process.readAll());
+    stop();
+    return false;
+}
+
+bool ServerProcess::onFreePort(quint16 port, const QString &taken,
+                               const std::function<bool()> &launchThere)
+{
+    for (int attempt = 0; attempt < (port ? 1 : 5); ++attempt) {
+        QTcpServer probe;
+        m_port = port || !probe.listen(QHostAddress::LocalHost) ? port : probe.serverPort();
+        probe.close();
+        if (launchThere() || !m_error.contains(taken))
+            return m_error.isEmpty();
+    }
+    return false;
+}
+
+bool ServerProcess::startScript(const QStringList &arguments)
+{
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    if (!launch("/usr/bin/python3", arguments, [this] { return m_process.canReadLine(); }))
+        return false;
+    const QByteArray line = m_process.readLine().trimmed();
+    m_port = line.startsWith("port ") ? quint16(line.mid(5).toUInt()) : 0;
+    return m_port != 0;
+}
+
+QStringList ServerProcess::said()
+{
+    while (m_process.canReadLine())
+        m_said << QString::fromUtf8(m_process.readLine().trimmed());
+    return m_said;
 }
 
 bool FtpServer::start()
 {
-    m_process.setStandardErrorFile(QProcess::nullDevice());
-    QStringList args{FTP_SERVER_SCRIPT, m_root};
-    args << "--max-cons-per-ip" << QString::number(m_options.maxConsPerIp) << "--delay-ms"
-         << QString::number(m_options.delayMs) << "--stall-after"
-         << QString::number(m_options.stallAfter) << "--end-after"
-         << QString::number(m_options.endAfter) << "--cut-short" << m_options.cutShort
-         << "--withhold-226" << m_options.withhold226 << "--refuse-file" << m_options.refuseFile
-         << "--log-retr";
-    if (m_options.silentRetr)
-        args << "--silent-retr";
-    if (m_options.refusePort)
-        args << "--refuse-port";
-    if (m_options.refusePasv)
-        args << "--refuse-pasv";
-    if (m_options.neverConnect)
-        args << "--never-connect";
-    if (m_options.loseDataConnections)
-        args << "--lose-data-connections";
-    if (m_options.chaosSeed >= 0)
-        args << "--chaos" << QString::number(m_options.chaosSeed);
-    m_process.start("/usr/bin/python3", args);
-    // It says which port it listens on once it does.
-    while (m_process.waitForReadyRead(30000)) {
-        if (!m_process.canReadLine())
-            continue;
-        const QByteArray line = m_process.readLine().trimmed();
-        if (line.startsWith("port ")) {
-            m_port = quint16(line.mid(5).toUInt());
-            return m_port != 0;
-        }
-    }
-    stop();
-    return false;
-}
-
-QStringList FtpServer::retrieved()
-{
-    while (m_process.canReadLine()) {
-        const QByteArray line = m_process.readLine().trimmed();
-        if (line.startsWith("RETR "))
-            m_retrieved << QString::fromUtf8(line.mid(5));
-    }
-    return m_retrieved;
-}
-
-void FtpServer::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(5000);
+    const Options &o = m_options;
+    const auto n = [](int value) { return QString::number(value); };
+    QStringList args;
+    args << FTP_SERVER_SCRIPT << m_root << "--log-retr"
+         << "--max-cons-per-ip" << n(o.maxConsPerIp) << "--end-after" << n(o.endAfter) << "--chaos"
+         << n(o.chaosSeed) << "--silent-retr" << n(o.silentRetr) << "--refuse-port"
+         << n(o.refusePort) << "--refuse-pasv" << n(o.refusePasv) << "--never-connect"
+         << n(o.neverConnect) << "--lose-data-connections" << n(o.loseDataConnections)
+         << "--cut-short" << o.cutShort << "--withhold-226" << o.withhold226 << "--refuse-file"
+         << o.refuseFile;
+    return startScript(args);
 }
 
 bool WebServer::start()
 {
-    m_process.setStandardErrorFile(QProcess::nullDevice());
-    QStringList args{WEB_SERVER_SCRIPT, m_root, "--fault", m_fault};
-    if (!m_tls.certificate.isEmpty())
-        args << "--tls" << m_tls.certificate << m_tls.key;
-    m_process.start("/usr/bin/python3", args);
-    while (m_process.waitForReadyRead(30000)) {
-        if (!m_process.canReadLine())
-            continue;
-        const QByteArray line = m_process.readLine().trimmed();
-        m_port = line.startsWith("port ") ? quint16(line.mid(5).toUInt()) : 0;
-        return m_port != 0;
-    }
-    stop();
-    return false;
-}
-
-void WebServer::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(5000);
-}
-
-QString WebServer::url() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2/geod/")
-        .arg(m_tls.certificate.isEmpty() ? "http" : "https")
-        .arg(m_port);
-}
-
-QStringList WebServer::requests()
-{
-    while (m_process.canReadLine())
-        m_requests << QString::fromUtf8(m_process.readLine().trimmed());
-    return m_requests;
+    return startScript({WEB_SERVER_SCRIPT, m_root, m_fault, m_tls.certificate, m_tls.key});
 }
 
 void standInTools(const QString &folder, const QHash<QString, QByteArray> &scripts)
 {
     for (const char *tool : {"pdftotext", "pdftk"}) {
         const QString path = folder + '/' + tool;
-        if (!scripts.contains(tool)) {
-            QVERIFY(QFile::link(programFolder() + '/' + tool, path));
-            continue;
-        }
-        writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (scripts.contains(tool))
+            writeFile(path, "#!/bin/sh\n" + scripts.value(tool));
+        QVERIFY(scripts.contains(tool)
+                    ? QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner)
+                    : QFile::link(programFolder() + '/' + tool, path));
     }
 }
 
@@ -243,12 +211,9 @@ StubbornFileSystem::~StubbornFileSystem()
 
 FsResult StubbornFileSystem::replaceFile(const QString &from, const QString &to)
 {
-    if (to == lockedPath) {
-        ++attempts;
-        if (failuresLeft > 0) {
-            --failuresLeft;
-            return FsResult::fromErrno(errorCode);
-        }
+    if (to == lockedPath && failuresLeft > 0) {
+        --failuresLeft;
+        return FsResult::fromErrno(errorCode);
     }
     return FileSystem::replaceFile(from, to);
 }
@@ -296,26 +261,6 @@ bool HungMount::waitForLine(const QByteArray &prefix)
     }
 }
 
-bool HungMount::command(const QByteArray &command, const QByteArray &answer)
-{
-    return m_process.write(command + '\n') > 0 && waitForLine(answer);
-}
-
-bool HungMount::hang()
-{
-    return command("hang", "hung");
-}
-
-bool HungMount::waitForBlockedCall()
-{
-    return waitForLine("blocked ");
-}
-
-bool HungMount::release()
-{
-    return command("release", "released");
-}
-
 HungMount::~HungMount()
 {
     if (m_process.state() == QProcess::NotRunning)
@@ -333,38 +278,18 @@ HungMount::~HungMount()
     }
 }
 
+// The administrator may write anywhere but where the folder is immutable (chattr +i).
 ClosedFolder::ClosedFolder(QString path) : m_path(std::move(path))
 {
     QDir().mkpath(m_path);
-    const QByteArray native = QFile::encodeName(m_path);
-    if (::geteuid() != 0) {
-        if (::chmod(native.constData(), 0555) != 0)
-            m_error = "chmod failed";
-        return;
-    }
-    // The administrator may write anywhere but where the folder is immutable.
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
-        (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0))
-        m_error = "this file system cannot make a folder immutable";
-    if (fd >= 0)
-        ::close(fd);
+    if (::geteuid() == 0 ? QProcess::execute("chattr", {"+i", m_path}) != 0
+                         : !QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ExeOwner))
+        m_error = "the folder could not be closed (chattr +i, or chmod)";
 }
 
 ClosedFolder::~ClosedFolder()
 {
-    const QByteArray native = QFile::encodeName(m_path);
-    if (::geteuid() != 0) {
-        ::chmod(native.constData(), 0755);
-        return;
-    }
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-        flags &= ~FS_IMMUTABLE_FL;
-        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    if (fd >= 0)
-        ::close(fd);
+    if (::geteuid() == 0)
+        QProcess::execute("chattr", {"-i", m_path});
+    QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

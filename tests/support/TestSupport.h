@@ -10,6 +10,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+#include <unistd.h>
+
 // How long a test waits for an event before it fails: it never waits that long when
 // all is well, so it is generous, for a slow machine and the sanitizer build.
 constexpr int EventBound = 120000;
@@ -44,18 +47,55 @@ struct Sandbox {
     QTemporaryDir dir;
     QString share() const { return dir.filePath(QStringLiteral("geod/")); }
     // The first workspace name of this user; a window takes it when free.
-    QString workspace() const;
+    QString workspace() const
+    {
+        return dir.filePath(QStringLiteral("DS~Temp-%1/").arg(::geteuid()));
+    }
     Settings settings() const;
+};
+
+// A host on 127.0.0.1 where nothing listens: connections are refused at once.
+inline QString deadHost()
+{
+    return QStringLiteral("127.0.0.1:1");
+}
+
+// A server the tests run on 127.0.0.1, as a child process: it ends, with every process
+// it started, when it is stopped or goes.
+class ServerProcess {
+public:
+    ~ServerProcess() { stop(); }
+    void stop();
+    quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Why it did not come up.
+    QString error() const { return m_error; }
+
+protected:
+    // Starts it and waits until ready() (or it ends, or sets error()); false when not up.
+    bool launch(const QString &program, const QStringList &arguments,
+                const std::function<bool()> &ready);
+    // Launches on the given port, or on free ones in turn while the one tried was taken
+    // before the server bound it (its error says taken).
+    bool onFreePort(quint16 port, const QString &taken, const std::function<bool()> &launchThere);
+    // A python server of the tests' own, which prints "port <n>" once it listens.
+    bool startScript(const QStringList &arguments);
+    // Every line it printed after its port, in order.
+    QStringList said();
+
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+    QStringList m_said;
 };
 
 // A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 serving root, with
 // the misbehaviour asked for (tests/support/ftpserver.py). It picks its own port.
-class FtpServer {
+class FtpServer : public ServerProcess {
 public:
     struct Options {
         int maxConsPerIp = 0;             // refuse further connections with 421
-        int delayMs = 0;                  // hold back every reply
-        int stallAfter = -1;              // answer nothing once that many files were sent
         int endAfter = -1;                // end itself once that many files were sent
         bool silentRetr = false;          // never answer a RETR
         bool refusePort = false;          // refuse active mode
@@ -69,53 +109,41 @@ public:
     };
     explicit FtpServer(QString root) : m_root(std::move(root)) {}
     FtpServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}
-    ~FtpServer() { stop(); }
 
     // False when it did not come up.
     bool start();
-    void stop();
-    quint16 port() const { return m_port; }
-    qint64 pid() const { return m_process.processId(); }
-    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     // The names of the files asked for so far (RETR), in order.
-    QStringList retrieved();
+    QStringList retrieved() { return said(); }
 
 private:
     QString m_root;
     Options m_options;
-    quint16 m_port = 0;
-    QProcess m_process;
-    QStringList m_retrieved;
 };
 
 // The tests' own plain HTTP/1.1 server (tests/support/webserver.py) on 127.0.0.1, serving
 // root at url(), over TLS with the certificates given, with the fault asked for (none: "").
-class WebServer {
+class WebServer : public ServerProcess {
 public:
     WebServer(QString root, QString fault = QString(), TestCertificates tls = {})
         : m_root(std::move(root)), m_fault(std::move(fault)), m_tls(std::move(tls))
     {
     }
-    ~WebServer() { stop(); }
     bool start();
-    void stop();
     // "https://127.0.0.1:<port>/geod/" (http:// without certificates)
-    QString url() const;
+    QString url() const
+    {
+        return QStringLiteral("http%1://127.0.0.1:%2/geod/")
+            .arg(m_tls.certificate.isEmpty() ? "" : "s")
+            .arg(port());
+    }
     // "GET /geod/PDF%20Single%20Sheet/GSID_1.pdf", each request so far, in order.
-    QStringList requests();
+    QStringList requests() { return said(); }
 
 private:
     QString m_root;
     QString m_fault;
     TestCertificates m_tls;
-    quint16 m_port = 0;
-    QProcess m_process;
-    QStringList m_requests;
 };
-
-// A host on 127.0.0.1 where nothing listens: connections are refused at once.
-QString deadHost();
 
 // Makes an executable stand-in for a tool in folder: a shell script. Tools the
 // program runs from its folder that are not given are linked to the real ones.
@@ -136,13 +164,16 @@ public:
     // Mounts it; empty when it is up, else why it cannot be (for QSKIP).
     QString start();
     // From now on every call waits; then until a call is waiting in it.
-    bool hang();
-    bool waitForBlockedCall();
-    bool release();
+    bool hang() { return command("hang", "hung"); }
+    bool waitForBlockedCall() { return waitForLine("blocked "); }
+    bool release() { return command("release", "released"); }
     QString path() const { return m_mountPoint; }
 
 private:
-    bool command(const QByteArray &command, const QByteArray &answer);
+    bool command(const QByteArray &command, const QByteArray &answer)
+    {
+        return m_process.write(command + '\n') > 0 && waitForLine(answer);
+    }
     bool waitForLine(const QByteArray &prefix);
 
     QString m_backing;
@@ -152,7 +183,7 @@ private:
 };
 
 // A folder in which no file can be made, by the administrator neither: immutable when
-// the test runs as root (as CI does), of mode 0555 otherwise. Open again when it goes.
+// the test runs as root (as CI does), of mode 0500 otherwise. Open again when it goes.
 class ClosedFolder {
 public:
     explicit ClosedFolder(QString path);
@@ -173,7 +204,6 @@ public:
     QString lockedPath;
     int failuresLeft = 0;
     int errorCode = 16; // EBUSY
-    int attempts = 0;
     int copyError = 0;
 
     // Copier threads borrow it and may still be between jobs when a build has ended.

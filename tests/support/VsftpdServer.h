@@ -1,19 +1,16 @@
 #pragma once
 
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
+#include "TestSupport.h"
 
 // A real vsftpd on 127.0.0.1 serving root to anonymous users, read-only, configured as an
 // administrator would, with the limits asked for. Its configuration, log and empty chroot
 // folder live in a private temporary folder; the system's own service is never touched.
-class VsftpdServer {
+class VsftpdServer : public ServerProcess {
 public:
     struct Options {
-        int maxPerIp = 0;           // max_per_ip: further connections get 421 at the greeting
-        bool portEnabled = true;    // port_enable: NO answers EPRT and PORT with 550
-        bool pasvEnabled = true;    // pasv_enable: NO answers EPSV and PASV with 550
-        int idleSessionTimeout = 0; // idle_session_timeout in seconds; 0 keeps vsftpd's 300
+        int maxPerIp = 0;        // max_per_ip: further connections get 421 at the greeting
+        bool portEnabled = true; // port_enable: NO answers EPRT and PORT with 550
+        bool pasvEnabled = true; // pasv_enable: NO answers EPSV and PASV with 550
         // With both: ssl_enable, anonymous sessions allowed TLS and made to use it for the
         // log-in and every data connection (force_anon_logins_ssl, force_anon_data_ssl).
         QString certificate; // PEM
@@ -22,8 +19,6 @@ public:
     explicit VsftpdServer(QString root) : m_root(std::move(root)) {}
     VsftpdServer(QString root, Options options) : m_root(std::move(root)), m_options(options) {}
     ~VsftpdServer() { stop(); }
-    VsftpdServer(const VsftpdServer &) = delete;
-    VsftpdServer &operator=(const VsftpdServer &) = delete;
 
     // Whether start() can work here: the binary is installed, we run as root (vsftpd chroots
     // every session and refuses to start otherwise) and its users exist. Tests QSKIP with
@@ -31,28 +26,17 @@ public:
     static bool available() { return unavailableReason().isEmpty(); }
     static QString unavailableReason();
 
-    // Starts on the given port, or on a free one for 0, and returns once an anonymous log-in
-    // succeeds; false (with error()) when it cannot.
+    // Starts on the given port, or on a free one for 0, and returns once it greets a
+    // connection; false (with error()) when it cannot.
     bool start(quint16 port = 0);
-    void stop();
-    quint16 port() const { return m_port; }
-    qint64 pid() const { return m_process.processId(); }
-    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    // Why start() failed.
-    QString error() const { return m_error; }
     // The server's protocol log (every command and reply), for a failing test to print.
-    QByteArray log() const;
+    QByteArray log() const { return readFile(m_dir.filePath("vsftpd.log")); }
 
 private:
-    enum class Launch { Ready, PortTaken, Failed };
     bool prepareRoot();
-    bool writeConfig() const;
-    Launch launch();
+    bool greets();
 
     QString m_root;
     Options m_options;
     QTemporaryDir m_dir;
-    quint16 m_port = 0;
-    QProcess m_process;
-    QString m_error;
 };

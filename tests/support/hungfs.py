@@ -1,14 +1,13 @@
 #!/usr/bin/python3
-"""A folder served through FUSE that stops answering when told to, as a network
-mount does when its server goes away: every call waits, in the kernel, until the
-folder is released. Serves the folder given; mounts it at the mount point given.
-
-Commands on standard input, each acknowledged on standard output:
-  hang     -> "hung"       later calls wait (each says "blocked <call> <path>")
-  release  -> "released"   every waiting call goes on, and later ones answer
-The end of standard input releases every call and unmounts the folder. "ready" says
-the mount is up.
-"""
+# A folder served through FUSE that stops answering when told to, as a network
+# mount does when its server goes away: every call waits, in the kernel, until the
+# folder is released. Serves the folder given; mounts it at the mount point given.
+#
+# Commands on standard input, each acknowledged on standard output:
+#   hang     -> "hung"       later calls wait (each says "blocked <call> <path>")
+#   release  -> "released"   every waiting call goes on, and later ones answer
+# The end of standard input releases every call and unmounts the folder. "ready" says
+# the mount is up.
 
 import os
 import subprocess
@@ -55,15 +54,7 @@ class Folder(fusepy.Operations):
 
     def statfs(self, path):
         st = os.statvfs(self.real(path))
-        return {key: getattr(st, key) for key in (
-            'f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files',
-            'f_flag', 'f_frsize', 'f_namemax')}
-
-    def readlink(self, path):
-        return os.readlink(self.real(path))
-
-    def open(self, path, flags):
-        return os.open(self.real(path), flags)
+        return {key: getattr(st, key) for key in dir(st) if key.startswith('f_')}
 
     def create(self, path, mode, fi=None):
         return os.open(self.real(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
@@ -77,18 +68,14 @@ class Folder(fusepy.Operations):
     def release(self, path, fh):
         os.close(fh)
 
-    def chmod(self, path, mode):
-        os.chmod(self.real(path), mode)
-
-    def chown(self, path, uid, gid):
-        os.chown(self.real(path), uid, gid)
-
-    def unlink(self, path):
-        os.unlink(self.real(path))
-
     def rename(self, old, new):
         os.rename(self.real(old), self.real(new))
 
+
+# The calls that only pass a path on, with their other arguments.
+for _name in ('readlink', 'open', 'chmod', 'chown', 'unlink'):
+    setattr(Folder, _name, lambda self, path, *args, call=getattr(os, _name):
+            call(self.real(path), *args))
 
 def commands(folder, mount_point):
     for line in sys.stdin:

@@ -1,22 +1,21 @@
 #!/usr/bin/python3
-"""A plain HTTP/1.1 server on 127.0.0.1 for the tests, serving root at /geod/ with
-kept-alive connections, with the ways real web servers misbehave:
+# A plain HTTP/1.1 server on 127.0.0.1 for the tests, serving root at /geod/ with
+# kept-alive connections, with the ways real web servers misbehave:
+#
+#   webserver.py <root> <fault> <certificate> <key>
+#
+# Empty certificate and key: plain HTTP; an empty fault: none. It prints "port <n>" once it
+# listens, and "GET <path>" for every request. The folder /geod/ answers 403, as a server
+# that lists no folder. The fault touches every .pdf:
+#
+#   slow       every answer held back 300 ms       silent     never answers
+#   404, 403   that status                         429        429 (Retry-After: 1) once each
+#   503        503 always, the folder too (Retry-After: an HTTP date a second on)
+#   500        500 once each                       500-always 500 always
+#   soft-404   200 with a page of text/html        cut        10 bytes short of its length
+#   loop       redirected to itself                to-http    redirected to http://
+#   large      a Content-Length of 100 MiB         endless    a body without end or length
 
-  webserver.py <root> [--tls CERT KEY] [--fault KIND]
-
-It prints "port <n>" once it listens, and "GET <path>" for every request. The folder
-/geod/ answers 403, as a server that lists no folder. The fault touches every .pdf:
-
-  slow       every answer held back 300 ms       silent     never answers
-  404, 403   that status                         429        429 (Retry-After: 1) once each
-  503        503 always, the folder too (Retry-After: an HTTP date a second on)
-  500        500 once each                       500-always 500 always
-  soft-404   200 with a page of text/html        cut        10 bytes short of its length
-  loop       redirected to itself                to-http    redirected to http://
-  large      a Content-Length of 100 MiB         endless    a body without end or length
-"""
-
-import argparse
 import email.utils
 import os
 import ssl
@@ -28,12 +27,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("root")
-    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
-    parser.add_argument("--fault", default="")
-    options = parser.parse_args()
-    fault = options.fault
+    root, fault, certificate, key = sys.argv[1:5]
     asked = {}
     lock = threading.Lock()
 
@@ -43,11 +37,13 @@ def main():
         def log_message(self, *args):
             pass
 
-        def answer(self, status, body=b"", headers=()):
+        def answer(self, status, body=b"", headers=(), length=None):
+            # length: the Content-Length announced, when not the body's; -1: none
             self.send_response(status)
             for name, value in headers:
                 self.send_header(name, value)
-            self.send_header("Content-Length", str(len(body)))
+            if length != -1:
+                self.send_header("Content-Length", str(len(body) if length is None else length))
             self.end_headers()
             if self.command != "HEAD":
                 self.wfile.write(body)
@@ -64,9 +60,9 @@ def main():
                 return self.answer(503, b"busy", [("Retry-After", later)])
             if self.path == "/geod/":
                 return self.answer(403, b"<html>Forbidden</html>", [("Content-Type", "text/html")])
-            path = os.path.join(options.root, unquote(self.path[len("/geod/"):]))
+            path = os.path.join(root, unquote(self.path[len("/geod/"):]))
             if not self.path.endswith(".pdf"):
-                pass
+                pass  # the fault touches the sheets alone
             elif fault == "slow":
                 time.sleep(0.3)
             elif fault == "silent":
@@ -86,12 +82,9 @@ def main():
                     "http://127.0.0.1:%d%s" % (self.server.server_port, self.path)
                 return self.answer(302, b"", [("Location", where)])
             elif fault in ("large", "endless"):
-                self.send_response(200)
-                if fault == "large":
-                    self.send_header("Content-Length", str(100 << 20))
-                self.send_header("Connection", "close")
-                self.end_headers()
                 self.close_connection = True
+                self.answer(200, headers=[("Connection", "close")],
+                            length=100 << 20 if fault == "large" else -1)
                 try:
                     while True:
                         self.wfile.write(b"%PDF-" + bytes(1 << 20))
@@ -103,19 +96,15 @@ def main():
             except OSError:
                 return self.answer(404, b"<html>Not Found</html>")
             if fault == "cut" and path.endswith(".pdf"):
-                self.send_response(200)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body[:-10])
                 self.close_connection = True
-                return None
+                return self.answer(200, body[:-10], length=len(body))
             return self.answer(200, body, [("Content-Type", "application/pdf")])
 
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
-    if options.tls:
+    if certificate:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*options.tls)
+        context.load_cert_chain(certificate, key)
         # The handshake in the request's own thread, so that a silent client holds up no other.
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)
@@ -124,4 +113,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
