@@ -359,7 +359,9 @@ void WebWorker::retryOrFail(const CurlTransfer &t, const QString &why, bool sile
         again(std::move(next));
         return;
     }
-    if (job.id < 0 && silent) {
+    // Silent twice and never heard from: the server does not answer, whichever request
+    // (the start-up look or a sheet) finds it first.
+    if (silent && (job.id < 0 || !m_anyWorked)) {
         again(job);
         giveUp(
             {SourceLoss::NoAnswer, SourceMode::Web, QString(), m_where, m_settings.stallSeconds});
