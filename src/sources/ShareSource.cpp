@@ -1,7 +1,6 @@
 #include "ShareSource.h"
 
 #include <QFile>
-#include <QTimer>
 
 #include <algorithm>
 #include <condition_variable>
@@ -49,6 +48,8 @@ ShareSource::ShareSource(QString folder, FileSystem &fso, int stallSeconds, QObj
     : SheetSource(parent), m_folder(std::move(folder)), m_stallMs(stallSeconds * 1000),
       m_shared(std::make_shared<Shared>(fso, mailbox()))
 {
+    m_watchdog.setSingleShot(true);
+    connect(&m_watchdog, &QTimer::timeout, this, &ShareSource::expireDue);
 }
 
 ShareSource::~ShareSource()
@@ -79,7 +80,7 @@ void ShareSource::fetch(int id, const QString &name, const QString &target)
         return;
     }
     m_pending << id;
-    QTimer::singleShot(m_stallMs, this, [this, id] { expire(id); });
+    watch(id);
     const std::lock_guard lock(m_shared->mutex);
     if (m_shared->stopped)
         return;
@@ -100,6 +101,8 @@ void ShareSource::stop()
 {
     closeMailbox();
     m_pending.clear();
+    m_deadlines.clear();
+    m_watchdog.stop();
     const std::lock_guard lock(m_shared->mutex);
     m_shared->stopped = true;
     m_shared->queue.clear();
@@ -120,6 +123,24 @@ void ShareSource::copied(int id, const FetchResult &result)
     answer(id, result);
 }
 
+void ShareSource::watch(int id)
+{
+    m_deadlines.emplace_back(QDeadlineTimer(m_stallMs), id);
+    if (!m_watchdog.isActive())
+        m_watchdog.start(int(m_deadlines.front().first.remainingTime()));
+}
+
+void ShareSource::expireDue()
+{
+    while (!m_deadlines.empty() && m_deadlines.front().first.hasExpired()) {
+        const int id = m_deadlines.front().second;
+        m_deadlines.pop_front();
+        expire(id); // may watch it again, at the back
+    }
+    if (!m_deadlines.empty() && !m_watchdog.isActive())
+        m_watchdog.start(int(m_deadlines.front().first.remainingTime()));
+}
+
 void ShareSource::expire(int id)
 {
     if (!m_pending.contains(id))
@@ -131,7 +152,7 @@ void ShareSource::expire(int id)
                                          [id](const Shared::Job &job) { return job.id == id; });
         if (queued != m_shared->queue.cend()) {
             // Not begun: the copies before it are slow, or stuck and soon let go.
-            QTimer::singleShot(m_stallMs, this, [this, id] { expire(id); });
+            watch(id);
             return;
         }
         m_shared->abandoned << id;

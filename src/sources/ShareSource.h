@@ -3,7 +3,11 @@
 #include "SheetSource.h"
 #include "platform/FileSystem.h"
 
+#include <QDeadlineTimer>
 #include <QSet>
+#include <QTimer>
+
+#include <deque>
 
 // The sheets of one edition folder of the mounted share, copied by a few worker
 // threads. A copy blocked in the kernel (a hung network mount) is never waited for:
@@ -37,6 +41,8 @@ private:
     void startCopier();
     void answer(int id, const FetchResult &result);
     void copied(int id, const FetchResult &result);
+    void watch(int id);
+    void expireDue();
     void expire(int id);
     void loseShare(const QString &why);
 
@@ -44,6 +50,10 @@ private:
     int m_stallMs;
     std::shared_ptr<Shared> m_shared;
     QSet<int> m_pending; // fetched() not yet told
+    // Each copy's stall deadline, in the order they fall due (all have the same length),
+    // served by one timer: a timer per copy costs the event loop dearly on long lists.
+    std::deque<std::pair<QDeadlineTimer, int>> m_deadlines;
+    QTimer m_watchdog;
     int m_strikes = 0;
     bool m_lost = false;
 };
