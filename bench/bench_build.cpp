@@ -26,6 +26,55 @@
 
 namespace {
 
+// Times every event the loop delivers, summed by receiver and event type between two
+// ticks of the gap timer: the longest gap's sums tell which step held the loop.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (m_depth++ > 0) {
+            const bool handled = QApplication::notify(receiver, event);
+            --m_depth;
+            return handled;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const QString who = QString::fromLatin1(receiver->metaObject()->className()) +
+                            QLatin1Char('/') + QString::number(int(event->type()));
+        const bool handled = QApplication::notify(receiver, event);
+        --m_depth;
+        auto &[count, ns] = m_sinceTick[who];
+        ++count;
+        ns += timer.nsecsElapsed();
+        return handled;
+    }
+    // A tick of the gap timer: the gap that ends here, if the longest, keeps its sums.
+    void tick(qint64 gapNs, qint64 atMs)
+    {
+        if (gapNs > m_worstGapNs) {
+            m_worstGapNs = gapNs;
+            QList<std::pair<qint64, QString>> parts;
+            for (auto it = m_sinceTick.cbegin(); it != m_sinceTick.cend(); ++it)
+                parts.append({it->second, QStringLiteral("%1 x%2 %3 ms")
+                                              .arg(it.key())
+                                              .arg(it->first)
+                                              .arg(it->second / 1000000)});
+            std::sort(parts.begin(), parts.end(), std::greater<>());
+            worst = QStringLiteral("%1 ms at %2 ms:").arg(gapNs / 1000000).arg(atMs);
+            for (qsizetype i = 0; i < std::min<qsizetype>(parts.size(), 6); ++i)
+                worst += QStringLiteral(" ") + parts[i].second + QLatin1Char(';');
+        }
+        m_sinceTick.clear();
+    }
+    QString worst;
+
+private:
+    int m_depth = 0;
+    qint64 m_worstGapNs = 0;
+    QHash<QString, std::pair<int, qint64>> m_sinceTick;
+};
+
 long peakKilobytes(int who)
 {
     rusage usage{};
@@ -38,7 +87,7 @@ long peakKilobytes(int who)
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 5) {
         std::fprintf(stderr,
@@ -75,14 +124,15 @@ int main(int argc, char *argv[])
     QEventLoop loop;
     QObject::connect(&window, &frmMain::buildFinished, &loop, &QEventLoop::quit);
     QElapsedTimer sinceTick;
+    QElapsedTimer timer;
     qint64 longestGapNs = 0;
     QTimer ticks;
     ticks.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticks, &QTimer::timeout, [&] {
         longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        app.tick(sinceTick.nsecsElapsed(), timer.elapsed());
         sinceTick.start();
     });
-    QElapsedTimer timer;
     timer.start();
     sinceTick.start();
     ticks.start(10);
@@ -91,6 +141,7 @@ int main(int argc, char *argv[])
         loop.exec();
     ticks.stop();
     longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed()); // the last stretch too
+    app.tick(sinceTick.nsecsElapsed(), timer.elapsed());
     const qint64 elapsed = timer.elapsed();
 
     for (const auto &m : std::as_const(ui.messages))
@@ -101,5 +152,7 @@ int main(int argc, char *argv[])
                 static_cast<long long>(stations), static_cast<long long>(elapsed),
                 peakKilobytes(RUSAGE_SELF), peakKilobytes(RUSAGE_CHILDREN),
                 static_cast<long long>(longestGapNs / 1000000));
+    // What held the loop in its longest gap (receiver's class / event type), on standard error.
+    std::fprintf(stderr, "bench_build: longest gap %s\n", qPrintable(app.worst));
     return 0;
 }

@@ -194,11 +194,15 @@ void BuildScheduler::extract(qsizetype index)
         process, &ToolProcess::finished, this,
         [=, this](int code, bool crashed) { onExtracted(index, process, code, crashed); },
         Qt::QueuedConnection);
-    // A sheet the tool hangs on counts as unreadable.
-    QTimer::singleShot(m_settings.textTimeOutMs, process, [process] {
+    // A sheet the tool hangs on counts as unreadable. The timer is the process's own, so
+    // that it goes with it: thousands of spent timers left waiting slow the event loop.
+    auto *deadline = new QTimer(process);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, process, [process] {
         process->setProperty("timedOut", true);
         process->kill();
     });
+    deadline->start(m_settings.textTimeOutMs);
     // The text comes through a pipe: no text file is made, read and removed per sheet.
     const ShellCommand pdfToTextCmd = pdfToTextCommand(m_settings.programDir);
     static const QProcessEnvironment environment = toolEnvironment();
