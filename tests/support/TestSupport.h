@@ -98,8 +98,6 @@ public:
         int maxConsPerIp = 0;             // refuse further connections with 421
         int endAfter = -1;                // end itself once that many files were sent
         bool silentRetr = false;          // never answer a RETR
-        bool refusePort = false;          // refuse active mode
-        bool refusePasv = false;          // refuse passive mode
         bool neverConnect = false;        // accept active mode, never open its connection
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         int chaosSeed = -1;               // misbehave at random, from this seed
