@@ -134,8 +134,6 @@ public:
             .arg(m_tls.certificate.isEmpty() ? "" : "s")
             .arg(port());
     }
-    // "GET /geod/PDF%20Single%20Sheet/GSID_1.pdf", each request so far, in order.
-    QStringList requests() { return said(); }
 
 private:
     QString m_root;
