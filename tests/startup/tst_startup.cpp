@@ -130,8 +130,6 @@ void TestStartup::shareThenWebThenFtp()
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
     QCOMPARE(m_ui.messages[1].text,
              "Could not connect to the FTP server " + host + ": Connection refused.");
-    QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
-    QCOMPARE(text("txtOutFile"), out);
 }
 
 void TestStartup::neitherSourceIsFatal_data()
@@ -140,7 +138,6 @@ void TestStartup::neitherSourceIsFatal_data()
     QTest::addColumn<QString>("host"); // "silent": a listener that never greets
     QTest::addColumn<QString>("what");
     // clang-format off
-    QTest::newRow("nothing listens") << deadHost() << "Could not connect to the FTP server @HOST@: Connection refused.";
     QTest::newRow("no such host") << "ftp.example.invalid" << "The host name of the FTP server @HOST@ was not found.";
     QTest::newRow("no greeting") << "silent" << "The FTP server @HOST@ did not answer within 2 seconds.";
     // clang-format on
