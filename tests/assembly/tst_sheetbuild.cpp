@@ -280,8 +280,7 @@ void TestSheetBuild::toolsAndFilesMisbehave_data()
 {
     // What misbehaves: a tool ("pdftotext" or "pdftk", its stand-in's script after the
     // shebang; @PID@: where it notes its pid, @REAL@: the real tool), or the file layer:
-    // replacing the output fails ("output busy", "output full", ... read-only, ... not
-    // permitted), a
+    // replacing the output fails ("output busy", "output full", "output read-only"), a
     // copy fails ("workspace full") or blocks in the kernel ("stuck copy", GSID 200).
     // Then the answers to Retry (true) or Cancel, and what the user is told, in turn:
     // every question asked, then the message at the end (@OUT@, @WS@).
@@ -309,7 +308,6 @@ void TestSheetBuild::toolsAndFilesMisbehave_data()
     QTest::newRow("output in use, cancelled") << "output busy" << QByteArray() << QList<bool>{false} << two << int(BuildReport::Cancelled) << QStringList{inUse} << QStringList{};
     QTest::newRow("disk full at the output, cancelled") << "output full" << QByteArray() << QList<bool>{true, false} << two << int(BuildReport::Cancelled) << QStringList{replace.arg("the disk is full"), replace.arg("the disk is full")} << QStringList{};
     QTest::newRow("read-only output folder, cancelled") << "output read-only" << QByteArray() << QList<bool>{false} << two << int(BuildReport::Cancelled) << QStringList{replace.arg("the folder is read-only")} << QStringList{};
-    QTest::newRow("another user's output in a shared folder, cancelled") << "output not permitted" << QByteArray() << QList<bool>{false} << two << int(BuildReport::Cancelled) << QStringList{replace.arg("permission was denied")} << QStringList{};
     QTest::newRow("workspace full") << "workspace full" << QByteArray() << none << two << int(BuildReport::WorkspaceFailed) << QStringList{"The workspace folder @WS@ is full; no output file was written."} << QStringList{};
     // As many copies as copiers: each fetch begins at once, whatever the machine's pace.
     QTest::newRow("a copy stuck in the kernel") << "stuck copy" << QByteArray() << none << QStringList{"100", "200", "400", "500"} << int(BuildReport::Written) << QStringList{written.arg("3 of 4", "Could not be fetched, the transfer failed: 200")} << QStringList{"A=B", "CEDAR RIDGE", "ZULU POINT"};
@@ -367,10 +365,8 @@ void TestSheetBuild::toolsAndFilesMisbehave()
                             .replace("@REAL@", (programFolder() + '/' + what).toUtf8());
     standInTools(tools.path(), scripts);
     BlockingFileSystem fso;
-    const QHash<QString, int> errors{{"output busy", EBUSY},
-                                     {"output full", ENOSPC},
-                                     {"output read-only", EROFS},
-                                     {"output not permitted", EPERM}};
+    const QHash<QString, int> errors{
+        {"output busy", EBUSY}, {"output full", ENOSPC}, {"output read-only", EROFS}};
     fso.lockedPath = m_out;
     fso.failuresLeft = what.startsWith("output") ? 2 : 0;
     fso.errorCode = errors.value(what);
