@@ -77,15 +77,9 @@ void TestShellAndWait::runs()
     const int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int fileFd = ::open("/dev/null", O_RDONLY);
     const auto closeThem = qScopeGuard([=] { ::close(socketFd), ::close(fileFd); });
-    const QStringList words = {"sh",
-                               QString::number(socketFd),
-                               QString::number(fileFd),
-                               "two words",
-                               "q\"uo'te",
-                               "tab\there",
-                               "*.pdf",
-                               "a=b",
-                               ""};
+    const QStringList words =
+        QStringList{"sh", QString::number(socketFd), QString::number(fileFd)} +
+        QStringList{"two words", "q\"uo'te", "tab\there", "*.pdf", "a=b", ""};
 
     ToolProcess tool;
     QByteArray read;

@@ -1,4 +1,3 @@
-#include "NginxServer.h"
 #include "TestSupport.h"
 #include "Version.h"
 
@@ -48,21 +47,14 @@ private:
             .replace("@PROG@", programFolder())
             .replace("@FTP@", m_ftp ? m_ftp->host() : QString());
     }
-    // NAME=value in the environment; @CONF@=text: the settings file's end; @WEB@, @FTP@:
-    // nginx or pyftpdlib serving the share, started.
+    // NAME=value in the environment; @CONF@=text: the settings file's end; @FTP@:
+    // pyftpdlib serving the share, started.
     void setUp(const QStringList &variables)
     {
         for (const QString &pair : variables) {
             const QString name = pair.section('=', 0, 0);
-            QString value = pair.section('=', 1);
-            if (value == "@WEB@") {
-                QVERIFY(QDir().mkpath(box("tls")));
-                m_web =
-                    std::make_unique<NginxServer>(box("Geod"), makeTestCertificates(box("tls")));
-                QVERIFY2(m_web->start(), qPrintable(m_web->error()));
-                m_env.insert("BRINDLEWICK_CA_FILE", box("tls/ca.pem"));
-                value = m_web->url();
-            } else if (value == "@FTP@" && !m_ftp) {
+            const QString value = pair.section('=', 1);
+            if (value == "@FTP@" && !m_ftp) {
                 m_ftp = std::make_unique<FtpServer>(box());
                 QVERIFY(m_ftp->start());
             }
@@ -122,7 +114,6 @@ private:
 
     std::unique_ptr<Sandbox> m_box;
     std::unique_ptr<FtpServer> m_ftp;
-    std::unique_ptr<NginxServer> m_web;
     QProcessEnvironment m_env;
     qint64 m_stray = 0; // a tool that should be gone by the end of the test
 };
@@ -158,7 +149,6 @@ void TestCommandLine::cleanup()
     if (m_stray > 0)
         ::kill(pid_t(std::exchange(m_stray, 0)), SIGKILL);
     m_ftp.reset();
-    m_web.reset();
     m_box.reset();
 }
 
@@ -191,9 +181,7 @@ void TestCommandLine::exitStatus_data()
     // clang-format off
     // A setting the program does not know is told, and stops nothing.
     QTest::newRow("every sheet, an unknown setting told") << QByteArray("100 200,300") << build << QStringList{"@CONF@=[Source]\nShareDir=/mnt/geod\n"} << QByteArray() << 0 << "brindlewick: The setting [Source] ShareDir in @BOX@/config/brindlewick/brindlewick.conf is unknown and was ignored." << QByteArray() << all << 3;
-    QTest::newRow("some missing") << QByteArray("300 900 100 800") << build << none << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("800\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 4;
-    QTest::newRow("from the web server") << QByteArray("100 200 300") << build << QStringList{"BRINDLEWICK_SHARE_DIR=@BOX@/nowhere", "BRINDLEWICK_WEB_URL=@WEB@"} << QByteArray() << 0 << "" << QByteArray() << all << 3;
-    QTest::newRow("Metric, long forms, relative paths") << QByteArray("100 200 300") << QStringList{"--metric", "--report=report.json", "--output=out.pdf", "--", "list.txt"} << none << QByteArray() << 1 << written.arg(2).arg(3) << QByteArray("200\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 3;
+    QTest::newRow("some missing: Metric, long forms, relative paths") << QByteArray("300 900 100 200") << QStringList{"--metric", "--report=report.json", "--output=out.pdf", "--", "list.txt"} << none << QByteArray() << 1 << written.arg(2).arg(4) << QByteArray("200\n900\n") << QStringList{"CEDAR RIDGE", "ZULU POINT"} << 4;
     // From standard input by the import's rules: a byte-order mark, commas and white space
     // of any kind, repeats weeded, no letters stripped ("GSID:400" is no GSID).
     QTest::newRow("standard input") << QByteArray("\xEF\xBB\xBF" "300\r\n100,,100 Station 200\tGSID:400\n900") << QStringList{"--report", "@BOX@/report.json", "-o", "@BOX@/out.pdf", "-"} << none << QByteArray() << 1 << written.arg(3).arg(4) << QByteArray("900\n") << all << 4;

@@ -58,10 +58,9 @@ void TestFtpServers::buildAgainst()
     Sandbox box;
     QVERIFY(QDir().mkpath(box.workspace()));
 
-    // Twins numbered in list order, a missing sheet, many sheets over few connections.
-    QList<DataSheet> stations = longNamedStations(24);
-    stations << station("300", "CEDAR RIDGE", "Alpha, Beta")
-             << station("500", "CEDAR RIDGE", "Alpha, Other");
+    // A missing sheet, many sheets over few connections. (Twins are numbered in list
+    // order whatever the server: tst_sheetbuild.)
+    const QList<DataSheet> stations = longNamedStations(26);
     writeSheets(box.dir.filePath("Geod"), stations);
     QStringList gsids{"999"};
     for (const DataSheet &s : std::as_const(stations))
@@ -138,8 +137,6 @@ void TestFtpServers::buildAgainst()
         QCOMPARE(report.missing[0].cause, MissingCause::NotOnSource);
         QCOMPARE(report.missing[0].detail, "550 Failed to open file.");
         QCOMPARE(stationNamesOf(out).size(), stations.size());
-        const QStringList order = gsidsOf(out);
-        QCOMPARE(order.mid(order.indexOf("300"), 2), (QStringList{"300", "500"}));
         QCOMPARE(bool(config.memory->passive), !options.portEnabled);
         if (settings.contains("tls"))
             QVERIFY(vsftpd.log().contains("AUTH TLS"));

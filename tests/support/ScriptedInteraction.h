@@ -14,7 +14,7 @@ public:
     };
 
     void showMessage(const UserMessage &m) override { messages.append({m, false}); }
-    void showNotice(const QString &text) override { notices << text; }
+    void showNotice(const QString &) override {}
     bool askRetryCancel(const QString &text) override
     {
         messages.append({UserMessage::error(text), true});
@@ -31,11 +31,7 @@ public:
         return chooseFile(title, startPath);
     }
     void showHelp(const QString &helpFile) override { helpShown << helpFile; }
-    void end(int code) override
-    {
-        ended = true;
-        exitCode = code;
-    }
+    void end(int) override { ended = true; }
 
     // Answers for Retry/Cancel questions, used in order; Cancel when none is left.
     QList<bool> retryAnswers;
@@ -45,12 +41,10 @@ public:
     std::optional<QString> nextFile;
 
     QList<Message> messages;
-    QStringList notices; // the texts of boxes that did not wait
     QStringList dialogTitles;
     QStringList dialogStarts; // the path each dialog opened with
     QStringList helpShown;
     bool ended = false;
-    int exitCode = -1;
 
 private:
     std::optional<QString> chooseFile(const QString &title, const QString &start)

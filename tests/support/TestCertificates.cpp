@@ -13,18 +13,13 @@ TestCertificates makeTestCertificates(const QString &folder)
         {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", caKey, "-out", made.ca,
          "-days", "2", "-subj", "/CN=Brindlewick test authority", "-addext",
          "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
-        {"req",      "-newkey",
-         "rsa:2048", "-nodes",
-         "-keyout",  made.key,
-         "-out",     made.certificate,
-         "-CA",      made.ca,
-         "-CAkey",   caKey,
-         "-days",    "2",
-         "-subj",    "/CN=127.0.0.1",
-         "-addext",  "subjectAltName=IP:127.0.0.1,DNS:localhost",
-         "-addext",  "basicConstraints=critical,CA:FALSE",
-         "-addext",  "keyUsage=critical,digitalSignature,keyEncipherment",
-         "-addext",  "extendedKeyUsage=serverAuth"},
+        QStringList{"req", "-newkey", "rsa:2048", "-nodes", "-keyout", made.key, "-out",
+                    made.certificate, "-CA", made.ca, "-CAkey", caKey, "-days", "2", "-subj",
+                    "/CN=127.0.0.1"} +
+            QStringList{"-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-addext",
+                        "basicConstraints=critical,CA:FALSE", "-addext",
+                        "keyUsage=critical,digitalSignature,keyEncipherment", "-addext",
+                        "extendedKeyUsage=serverAuth"},
     };
     for (const QStringList &step : steps) {
         QProcess openssl;

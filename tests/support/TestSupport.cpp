@@ -178,8 +178,7 @@ bool FtpServer::start()
     QStringList args;
     args << FTP_SERVER_SCRIPT << m_root << "--log-retr"
          << "--max-cons-per-ip" << n(o.maxConsPerIp) << "--end-after" << n(o.endAfter) << "--chaos"
-         << n(o.chaosSeed) << "--silent-retr" << n(o.silentRetr) << "--refuse-port"
-         << n(o.refusePort) << "--refuse-pasv" << n(o.refusePasv) << "--never-connect"
+         << n(o.chaosSeed) << "--silent-retr" << n(o.silentRetr) << "--never-connect"
          << n(o.neverConnect) << "--lose-data-connections" << n(o.loseDataConnections)
          << "--cut-short" << o.cutShort << "--withhold-226" << o.withhold226 << "--refuse-file"
          << o.refuseFile;

@@ -98,8 +98,6 @@ public:
         int maxConsPerIp = 0;             // refuse further connections with 421
         int endAfter = -1;                // end itself once that many files were sent
         bool silentRetr = false;          // never answer a RETR
-        bool refusePort = false;          // refuse active mode
-        bool refusePasv = false;          // refuse passive mode
         bool neverConnect = false;        // accept active mode, never open its connection
         bool loseDataConnections = false; // as pyftpdlib itself does in active mode
         int chaosSeed = -1;               // misbehave at random, from this seed
@@ -136,8 +134,6 @@ public:
             .arg(m_tls.certificate.isEmpty() ? "" : "s")
             .arg(port());
     }
-    // "GET /geod/PDF%20Single%20Sheet/GSID_1.pdf", each request so far, in order.
-    QStringList requests() { return said(); }
 
 private:
     QString m_root;

@@ -3,7 +3,7 @@
 # ways real servers misbehave:
 #
 #   ftpserver.py <root> [--max-cons-per-ip N] [--delay-ms D] [--end-after N] [--silent-retr]
-#                [--refuse-port] [--refuse-pasv] [--never-connect] [--lose-data-connections]
+#                [--never-connect] [--lose-data-connections]
 #                [--refuse-file NAME] [--cut-short NAME] [--withhold-226 NAME] [--log-retr]
 #                [--chaos SEED]
 #
@@ -14,8 +14,6 @@
 #                    server one round trip away does (the server stays single-threaded)
 # --end-after        once N files have been sent, end at once, as a server that goes away
 # --silent-retr      never answer a RETR
-# --refuse-port      refuse active mode: PORT and EPRT are answered 500
-# --refuse-pasv      refuse passive mode: PASV and EPSV are answered 550
 # --never-connect    accept PORT and EPRT, and never open the data connection (as behind
 #                    a firewall that drops it)
 # --refuse-file      answer RETR NAME "550 NAME: Permission denied"
@@ -49,7 +47,7 @@ def main():
         parser.add_argument("--" + name, type=int, default=default)
     for name in ("refuse-file", "cut-short", "withhold-226"):
         parser.add_argument("--" + name, default="")
-    for name in ("silent-retr", "refuse-port", "refuse-pasv", "never-connect",
+    for name in ("silent-retr", "never-connect",
                  "lose-data-connections", "log-retr"):  # on alone, or followed by 1 or 0
         parser.add_argument("--" + name, type=int, nargs="?", const=1, default=0)
     options = parser.parse_args()
@@ -116,21 +114,16 @@ def main():
                 self._dtp_connector = None
             return FTPHandler._on_dtp_connection(self)
 
-    # Active mode (PORT, EPRT) and passive mode (PASV, EPSV), refused or faked as asked.
-    def data_mode(base, active):
+    # Active mode (PORT, EPRT) accepted, and its data connection never opened, when asked.
+    def never_connect(base):
         def command(self, line):
-            if active and options.refuse_port:
-                return self.respond("500 Active mode is not allowed here.")
-            if active and options.never_connect:
+            if options.never_connect:
                 return self.respond("200 Active data connection established.")
-            if not active and options.refuse_pasv:
-                return self.respond("550 Passive mode is not allowed here.")
             return base(self, line)
         return command
 
-    for name in ("PORT", "EPRT", "PASV", "EPSV"):
-        setattr(Handler, "ftp_" + name, data_mode(getattr(FTPHandler, "ftp_" + name),
-                                                  name in ("PORT", "EPRT")))
+    for name in ("PORT", "EPRT"):
+        setattr(Handler, "ftp_" + name, never_connect(getattr(FTPHandler, "ftp_" + name)))
     Handler.authorizer = DummyAuthorizer()
     Handler.authorizer.add_anonymous(options.root)
     server = FTPServer(("127.0.0.1", 0), Handler)

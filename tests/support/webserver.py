@@ -5,8 +5,7 @@
 #   webserver.py <root> <fault> <certificate> <key>
 #
 # Empty certificate and key: plain HTTP; an empty fault: none. It prints "port <n>" once it
-# listens, and "GET <path>" for every request. The folder /geod/ answers 403, as a server
-# that lists no folder. The fault touches every .pdf:
+# listens. The folder /geod/ answers 403, as a server that lists no folder. The fault touches every .pdf:
 #
 #   slow       every answer held back 300 ms       silent     never answers
 #   404, 403   that status                         429        429 (Retry-After: 1) once each
@@ -52,7 +51,6 @@ def main():
             self.do_GET()
 
         def do_GET(self):
-            print(self.command + " " + self.path, flush=True)
             with lock:
                 asked[self.path] = times = asked.get(self.path, 0) + 1
             if fault == "503":  # the whole server, its folder too
