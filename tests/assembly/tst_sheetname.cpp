@@ -8,8 +8,6 @@ class TestSheetName : public QObject {
 private slots:
     void fromText_data();
     void fromText();
-    void safeNames_data();
-    void safeNames();
 };
 
 void TestSheetName::fromText_data()
@@ -36,26 +34,6 @@ void TestSheetName::fromText()
     QFETCH(QStringList, lines);
     QFETCH(QString, name);
     QCOMPARE(sheetNameFromText(lines).value_or(QString()), name);
-}
-
-void TestSheetName::safeNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("safe");
-    // clang-format off
-    QTest::newRow("slash") << "A/B C.pdf" << "A-B C.pdf";
-    QTest::newRow("control character") << "A\tB C.pdf" << "A-B C.pdf";
-    QTest::newRow("leading dot") << ".. C.pdf" << "-.. C.pdf";
-    QTest::newRow("half a surrogate pair") << QString("A\U0001D11E C.pdf").remove(2, 1) << "A- C.pdf";
-    QTest::newRow("equals sign stays") << "A=B C.pdf" << "A=B C.pdf";
-    // clang-format on
-}
-
-void TestSheetName::safeNames()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, safe);
-    QCOMPARE(safeFileName(name), safe);
 }
 
 QTEST_GUILESS_MAIN(TestSheetName)
