@@ -279,7 +279,7 @@ void TestSheetBuild::sameOutputWhateverTheWay()
 void TestSheetBuild::toolsAndFilesMisbehave_data()
 {
     // What misbehaves: a tool ("pdftotext" or "pdftk", its stand-in's script after the
-    // shebang; @PID@: where it notes its pid, @REAL@: the real tool), or the file layer:
+    // shebang; @REAL@: the real tool), or the file layer:
     // replacing the output fails ("output busy", "output full", "output read-only"), a
     // copy fails ("workspace full") or blocks in the kernel ("stuck copy", GSID 200).
     // Then the answers to Retry (true) or Cancel, and what the user is told, in turn:
@@ -299,7 +299,7 @@ void TestSheetBuild::toolsAndFilesMisbehave_data()
     const QString text = "The program pdftotext failed on every data sheet it was given (%1).";
     const QString written = "The output file @OUT@ was written with %1 data sheets.\n\n%2\n\nThey "
                             "were left in the list.";
-    const QByteArray hang = "echo $$ >> @PID@\nexec sleep 600\n";
+    const QByteArray hang = "exec sleep 600\n";
     const QStringList two{"200", "100"};
     const QStringList three{"200", "100", "300"};
     const QList<bool> none;
@@ -325,7 +325,7 @@ void TestSheetBuild::toolsAndFilesMisbehave_data()
     // Each GSID misses the output for a cause of its own, and is told under it: pdftotext
     // crashing, hanging or failing on it, not on the share, a pipe in its place, pdftk
     // refusing it (encrypted).
-    QTest::newRow("every cause") << "pdftotext" << QByteArray("echo $$ >> @PID@\ncase \"$3\" in\n*/Temp-2.pdf) kill -SEGV $$ ;;\n*/Temp-3.pdf) exec sleep 600 ;;\n*/Temp-4.pdf) exit 1 ;;\nesac\nexec @REAL@ \"$@\"\n") << none << QStringList{"100", "200", "300", "400", "404", "604", "301"} << int(BuildReport::Written)
+    QTest::newRow("every cause") << "pdftotext" << QByteArray("case \"$3\" in\n*/Temp-2.pdf) kill -SEGV $$ ;;\n*/Temp-3.pdf) exec sleep 600 ;;\n*/Temp-4.pdf) exit 1 ;;\nesac\nexec @REAL@ \"$@\"\n") << none << QStringList{"100", "200", "300", "400", "404", "604", "301"} << int(BuildReport::Written)
         << QStringList{written.arg("1 of 7", "Could not be fetched, not on the share: 404\nCould not be fetched, the transfer failed: 604\nCould not be read by pdftotext (it failed): 400\nCould not be read by pdftotext (it crashed): 200\nCould not be read by pdftotext (it ran out of time): 300\nRefused by pdftk: 301")} << QStringList{"ZULU POINT"};
     // The sheet's folder went before its text could be read: the workspace is named.
     QTest::newRow("pdftotext finds its folder gone") << "pdftotext" << QByteArray("rm -rf \"${3%/*}\"\nexec @REAL@ \"$@\"\n") << none << two << int(BuildReport::WorkspaceFailed) << QStringList{"The workspace folder @WS@ vanished during the build; no output file was written."} << QStringList{};
@@ -358,11 +358,9 @@ void TestSheetBuild::toolsAndFilesMisbehave()
     m_out = docs + "*.pdf";
     writeFile(m_out, "the old output");
     QTemporaryDir tools;
-    const QString pids = tools.filePath("pids");
     QHash<QString, QByteArray> scripts;
     if (!script.isEmpty())
-        scripts[what] = script.replace("@PID@", pids.toUtf8())
-                            .replace("@REAL@", (programFolder() + '/' + what).toUtf8());
+        scripts[what] = script.replace("@REAL@", (programFolder() + '/' + what).toUtf8());
     standInTools(tools.path(), scripts);
     BlockingFileSystem fso;
     const QHash<QString, int> errors{
@@ -397,10 +395,7 @@ void TestSheetBuild::toolsAndFilesMisbehave()
         QCOMPARE(readFile(m_out), QByteArray("the old output"));
     // No tool is left running, nor a draft beside the output (it goes off the window's
     // thread), nor a copy the kernel held and let go late.
-    for (const QByteArray &pid : readFile(pids).split('\n')) {
-        if (!pid.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
-    }
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QList<qint64>(), EventBound);
     QTRY_COMPARE_WITH_TIMEOUT(QDir(docs).entryList(QDir::Files | QDir::Hidden, QDir::Name),
                               (QStringList{"*.pdf", "a.pdf", "b.pdf", "c.txt"}), EventBound);
     fso.release();
@@ -583,12 +578,8 @@ void TestSheetBuild::stopAtTheWorstMoment()
     build.stop();
     QCOMPARE(reports.size(), 1);
     blocking.release(); // the copy the kernel held comes in late: it must not stay
-    // Nothing the build started still works on the sandbox's files (nor is left a
-    // zombie: cleanup() looks).
-    for (const QByteArray &pid : readFile(pids).split('\n')) {
-        if (!pid.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists("/proc/" + pid), EventBound);
-    }
+    // Nothing the build started is left (a zombie neither) to work on the sandbox's files.
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QList<qint64>{server.pid()}, EventBound);
     QCOMPARE(readFile(m_out), QByteArray("the old output"));
     QTRY_COMPARE_WITH_TIMEOUT(QDir(m_box->dir.path()).entryList(QDir::Files | QDir::Hidden),
                               QStringList{"out.pdf"}, EventBound);

@@ -169,7 +169,7 @@ void TestInstall::debianPackageInstallsAndRuns()
     QVERIFY(QDir().rename(usr.filePath("lib/brindlewick/demo/geod"), share));
     QVERIFY(QDir(config.path()).mkdir("brindlewick"));
     writeFile(config.filePath("brindlewick/brindlewick.conf"),
-              "[Sources]\nShareDir=" + share.toUtf8() + "\nFtpHost=" + deadHost().toUtf8() + "\n");
+              "[Sources]\nShareDir=" + share.toUtf8() + "\nFtpHost=" + DeadHost + "\n");
     QProcessEnvironment env;
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("XDG_CONFIG_DIRS", root.filePath("etc/xdg"));

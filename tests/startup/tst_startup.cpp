@@ -1,7 +1,6 @@
 #include "NginxServer.h"
 #include "ScriptedInteraction.h"
 #include "TestSupport.h"
-#include "startup/CommandLine.h"
 #include "startup/Workspace.h"
 #include "ui/frmMain.h"
 
@@ -33,8 +32,6 @@ private slots:
     void workspaceNames_data();
     void workspaceNames();
     void secondWindowKeepsOutOfTheFirst();
-    void commandLinePath_data();
-    void commandLinePath();
     void commandLineImportsFile_data();
     void commandLineImportsFile();
 
@@ -276,25 +273,6 @@ void TestStartup::secondWindowKeepsOutOfTheFirst()
     QCOMPARE(m_window->workspace().path(), ws);
     QCOMPARE(QDir(ws).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(QFile::exists(ws + "sub/inner.txt"));
-}
-
-void TestStartup::commandLinePath_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("path");
-    // clang-format off
-    QTest::newRow("quoted with spaces") << "\"/my data/list.txt\"" << "/my data/list.txt";
-    QTest::newRow("two quoted: first") << "\"/a.txt\" \"/b.txt\"" << "/a.txt";
-    QTest::newRow("spaces inside quotes") << "\" /a.txt \"" << "/a.txt";
-    QTest::newRow("no closing quote") << "\"/a b.txt" << "/a b.txt";
-    // clang-format on
-}
-
-void TestStartup::commandLinePath()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, path);
-    QCOMPARE(::commandLinePath(command), path);
 }
 
 void TestStartup::commandLineImportsFile_data()

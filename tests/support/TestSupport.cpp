@@ -104,7 +104,7 @@ Settings Sandbox::settings() const
 {
     Settings s;
     s.sources.shareDir = share();
-    s.sources.ftpHost = deadHost();
+    s.sources.ftpHost = DeadHost;
     s.tempRoot = dir.path();
     s.programDir = programFolder();
     return s;

@@ -55,10 +55,7 @@ struct Sandbox {
 };
 
 // A host on 127.0.0.1 where nothing listens: connections are refused at once.
-inline QString deadHost()
-{
-    return QStringLiteral("127.0.0.1:1");
-}
+constexpr char DeadHost[] = "127.0.0.1:1";
 
 // A server the tests run on 127.0.0.1, as a child process: it ends, with every process
 // it started, when it is stopped or goes.

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -62,7 +61,6 @@ private slots:
     void looksAsDesigned();
     void buildingTheList();
     void importingAFile();
-    void browseForOutput();
     void aboutBox_data();
     void aboutBox();
     void refusedBeforeFetching_data();
@@ -324,34 +322,6 @@ void TestFrmMain::importingAFile()
     QCOMPARE(m_ui.messages.size(), 2);
     QCOMPARE(edit("txtInFile")->text(), file);
     QCOMPARE(shownEntries().size(), 3);
-}
-
-void TestFrmMain::browseForOutput()
-{
-    // Each row: the two boxes, the user's choice (none: cancel), then where the dialog
-    // opened and what the output box holds. The dialog remembers across the rows.
-    struct Use {
-        QString outFile, inFile;
-        std::optional<QString> choice;
-        QString start, result;
-    };
-    const QList<Use> uses = {
-        {"", "", std::nullopt, "", ""}, // both empty, cancelled
-        {"", "/data/lists/week.txt", "/out/sheets", "/data/lists/", "/out/sheets"}, // as chosen
-        {"", "/data/lists/week.txt", std::nullopt, "/data/lists/sheets", ""}, // input's folder
-        {"/x/old.pdf", "/data/lists/week.txt", "/x/old.pdf", "/x/old.pdf", "/x/old.pdf"},
-        {"rel.pdf", "", std::nullopt, "/data/lists/rel.pdf", "rel.pdf"}, // the last folder
-    };
-    for (const Use &use : uses) {
-        edit("txtOutFile")->setText(use.outFile);
-        edit("txtInFile")->setText(use.inFile);
-        m_ui.nextFile = use.choice;
-        press("btnGetOutFile");
-        QCOMPARE(m_ui.dialogTitles.last(), "Select The Output PDF File");
-        QCOMPARE(m_ui.dialogStarts.last(), use.start);
-        QCOMPARE(edit("txtOutFile")->text(), use.result);
-    }
-    QVERIFY(m_ui.messages.isEmpty());
 }
 
 void TestFrmMain::aboutBox_data()
